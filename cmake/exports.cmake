@@ -1,0 +1,48 @@
+# devado_exports(<target> <list file> <version>)
+# Makes the shared library <target> export exactly the symbols named in <list file>
+# (one per line, '#' starts a remark): on Windows through a generated .def file, on
+# Linux through a version script that gives each symbol the version <version>. The
+# version matters on Linux: glibc has functions of its own with some of these names
+# (err), and a versioned reference never binds to glibc's.
+function(devado_exports target list_file version)
+  file(STRINGS ${list_file} lines)
+  set(symbols "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "#.*$" "" line "${line}")
+    string(STRIP "${line}" line)
+    if(line)
+      list(APPEND symbols ${line})
+    endif()
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+  if(WIN32)
+    set(text "EXPORTS\n")
+    foreach(s IN LISTS symbols)
+      string(APPEND text "    ${s}\n")
+    endforeach()
+    set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+    file(CONFIGURE OUTPUT ${def} CONTENT "${text}")
+    target_sources(${target} PRIVATE ${def})
+  else()
+    set(text "${version} {\n  global:\n")
+    foreach(s IN LISTS symbols)
+      string(APPEND text "    ${s};\n")
+    endforeach()
+    string(APPEND text "  local:\n    *;\n};\n")
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+    file(CONFIGURE OUTPUT ${script} CONTENT "${text}")
+    target_link_options(${target} PRIVATE "LINKER:--version-script=${script}")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
+  endif()
+endfunction()
+
+# devado_shared_library(<target> <sources...>): a shared library named <target> on
+# both platforms (lib<target>.so, <target>.dll), with warnings as errors.
+function(devado_shared_library target)
+  add_library(${target} SHARED ${ARGN})
+  if(WIN32)
+    set_target_properties(${target} PROPERTIES PREFIX "")
+  else()
+    target_link_options(${target} PRIVATE "LINKER:--no-undefined")
+  endif()
+endfunction()

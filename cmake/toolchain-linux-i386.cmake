@@ -1,0 +1,16 @@
+# Linux i386 (ILP32). Compiler flags are set through the *_INIT variables so that
+# CXXFLAGS from the environment add to -m32 instead of replacing it.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+if(NOT DEFINED CMAKE_C_COMPILER)
+  set(CMAKE_C_COMPILER gcc)
+endif()
+if(NOT DEFINED CMAKE_CXX_COMPILER)
+  set(CMAKE_CXX_COMPILER g++)
+endif()
+set(CMAKE_C_FLAGS_INIT             "-m32")
+set(CMAKE_CXX_FLAGS_INIT           "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)

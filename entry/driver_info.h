@@ -1,0 +1,7 @@
+#pragma once
+
+#include "entry/command_block.h"
+
+// Command 14: tells the host the driver's name, banner and instance block size. Needs no
+// instance block, so the host may call it before cold start.
+int DriverInfo(CommandBlock *command);

@@ -1,0 +1,243 @@
+// Winsock 1.1 on POSIX sockets.
+//
+// Where the two differ:
+// - Sockets are non-blocking only through ioctlsocket(FIONBIO), as on Windows.
+// - select() is built on poll() for the sockets named in the sets, so descriptors of
+//   1024 and above work; its first argument is ignored, as on Windows. A peer that closed
+//   or reset the connection makes the socket readable (recv then reports it), and
+//   writable, so that a sender waiting for room learns of the failure. The exception set
+//   reports out-of-band data only.
+// - send() never raises SIGPIPE; the process's signal handling belongs to the host.
+// - bind() sets SO_REUSEADDR, because Windows lets a listener bind an address whose
+//   earlier connections are still in TIME_WAIT and Linux does not.
+// - A socket is only created between WSAStartup and the matching WSACleanup.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "platform/posix/wsa_errors.h"
+#include "platform/winapi.h"
+
+namespace win {
+namespace {
+
+std::atomic<int> startupCount{0};
+
+int Fail(int wsaError) {
+  posix::RecordError(wsaError);
+  return SOCKET_ERROR;
+}
+
+int FailErrno() {
+  posix::RecordErrno();
+  return SOCKET_ERROR;
+}
+
+// A SOCKET that cannot be a descriptor fails like a closed one would.
+bool ToDescriptor(SOCKET s, int *fd) {
+  if (s > static_cast<SOCKET>(INT_MAX)) return false;
+  *fd = static_cast<int>(s);
+  return true;
+}
+
+bool ToPosixAddress(const sockaddr *name, int nameLength, ::sockaddr_in *out) {
+  if (name == nullptr || nameLength < static_cast<int>(sizeof(sockaddr_in))) return false;
+  sockaddr_in in;
+  std::memcpy(&in, name, sizeof in);
+  std::memset(out, 0, sizeof *out);
+  out->sin_family = static_cast<sa_family_t>(in.sin_family);
+  out->sin_port = in.sin_port;
+  out->sin_addr.s_addr = in.sin_addr.s_addr;
+  return true;
+}
+
+void FromPosixAddress(const ::sockaddr_in &in, sockaddr *name, int *nameLength) {
+  if (name == nullptr || nameLength == nullptr) return;
+  sockaddr_in out{};
+  out.sin_family = static_cast<short>(in.sin_family);
+  out.sin_port = in.sin_port;
+  out.sin_addr.s_addr = in.sin_addr.s_addr;
+  int n = *nameLength < static_cast<int>(sizeof out) ? *nameLength : static_cast<int>(sizeof out);
+  if (n > 0) std::memcpy(name, &out, static_cast<size_t>(n));
+  *nameLength = static_cast<int>(sizeof out);
+}
+
+template <typename Call>
+int RetryOnInterrupt(Call call) {
+  int rc;
+  do {
+    rc = call();
+  } while (rc < 0 && errno == EINTR);
+  return rc;
+}
+
+}  // namespace
+
+int WSAStartup(WORD versionRequested, WSADATA *data) {
+  if (data == nullptr) return WSAEFAULT;
+  if ((versionRequested & 0xFF) < 1) return WSAVERNOTSUPPORTED;
+  std::memset(data, 0, sizeof *data);
+  data->wVersion = 0x0101;
+  data->wHighVersion = 0x0101;
+  std::strcpy(data->szDescription, "Windows Sockets 1.1 emulation on POSIX sockets");
+  std::strcpy(data->szSystemStatus, "Running");
+  data->iMaxSockets = 32767;
+  data->iMaxUdpDg = 65467;
+  ++startupCount;
+  return 0;
+}
+
+int WSACleanup() {
+  int count = startupCount.load();
+  while (count > 0 && !startupCount.compare_exchange_weak(count, count - 1)) {
+  }
+  if (count <= 0) return Fail(WSANOTINITIALISED);
+  return 0;
+}
+
+SOCKET socket(int family, int type, int protocol) {
+  if (startupCount.load() <= 0) {
+    posix::RecordError(WSANOTINITIALISED);
+    return INVALID_SOCKET;
+  }
+  if (family != AF_INET) {
+    posix::RecordError(WSAEAFNOSUPPORT);
+    return INVALID_SOCKET;
+  }
+  int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    posix::RecordErrno();
+    return INVALID_SOCKET;
+  }
+  return static_cast<SOCKET>(fd);
+}
+
+int ioctlsocket(SOCKET s, long command, u_long *argument) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (argument == nullptr) return Fail(WSAEFAULT);
+  if (command == kFionbio) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) return FailErrno();
+    flags = *argument != 0 ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return ::fcntl(fd, F_SETFL, flags) < 0 ? FailErrno() : 0;
+  }
+  if (command == kFionread) {
+    int pending = 0;
+    if (::ioctl(fd, FIONREAD, &pending) < 0) return FailErrno();
+    *argument = static_cast<u_long>(pending);
+    return 0;
+  }
+  return Fail(WSAEINVAL);
+}
+
+int connect(SOCKET s, const sockaddr *name, int nameLength) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  ::sockaddr_in peer;
+  if (!ToPosixAddress(name, nameLength, &peer)) return Fail(WSAEFAULT);
+  // Linux answers a repeated connect on an established socket with success once and
+  // EISCONN after that; Windows with WSAEISCONN. Both count as connected to a caller.
+  int rc = ::connect(fd, reinterpret_cast<const ::sockaddr *>(&peer), sizeof peer);
+  return rc < 0 ? FailErrno() : 0;
+}
+
+int bind(SOCKET s, const sockaddr *name, int nameLength) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  ::sockaddr_in local;
+  if (!ToPosixAddress(name, nameLength, &local)) return Fail(WSAEFAULT);
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  int rc = ::bind(fd, reinterpret_cast<const ::sockaddr *>(&local), sizeof local);
+  return rc < 0 ? FailErrno() : 0;
+}
+
+int listen(SOCKET s, int backlog) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  return ::listen(fd, backlog) < 0 ? FailErrno() : 0;
+}
+
+SOCKET accept(SOCKET s, sockaddr *address, int *addressLength) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) {
+    posix::RecordError(WSAENOTSOCK);
+    return INVALID_SOCKET;
+  }
+  ::sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  int client = RetryOnInterrupt(
+      [&] { return ::accept4(fd, reinterpret_cast<::sockaddr *>(&peer), &length, SOCK_CLOEXEC); });
+  if (client < 0) {
+    posix::RecordErrno();
+    return INVALID_SOCKET;
+  }
+  FromPosixAddress(peer, address, addressLength);
+  return static_cast<SOCKET>(client);
+}
+
+int getsockname(SOCKET s, sockaddr *name, int *nameLength) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (name == nullptr || nameLength == nullptr) return Fail(WSAEFAULT);
+  ::sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (::getsockname(fd, reinterpret_cast<::sockaddr *>(&local), &length) < 0) return FailErrno();
+  FromPosixAddress(local, name, nameLength);
+  return 0;
+}
+
+int recv(SOCKET s, char *buffer, int length, int flags) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (length < 0 || (buffer == nullptr && length > 0)) return Fail(WSAEFAULT);
+  int posixFlags = (flags & MSG_PEEK) ? MSG_PEEK : 0;
+  int rc = RetryOnInterrupt([&] {
+    return static_cast<int>(::recv(fd, buffer, static_cast<size_t>(length), posixFlags));
+  });
+  return rc < 0 ? FailErrno() : rc;
+}
+
+int send(SOCKET s, const char *buffer, int length, int /*flags*/) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (length < 0 || (buffer == nullptr && length > 0)) return Fail(WSAEFAULT);
+  int rc = RetryOnInterrupt([&] {
+    return static_cast<int>(::send(fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL));
+  });
+  return rc < 0 ? FailErrno() : rc;
+}
+
+int shutdown(SOCKET s, int how) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (how < 0 || how > 2) return Fail(WSAEINVAL);
+  return ::shutdown(fd, how) < 0 ? FailErrno() : 0;
+}
+
+int closesocket(SOCKET s) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  // After close() the descriptor is released even when EINTR is reported, so it is
+  // never retried: a retry could close a descriptor that another thread just opened.
+  if (::close(fd) < 0 && errno != EINTR) return FailErrno();
+  return 0;
+}
+
+unsigned long inet_addr(const char *text) {
+  if (text == nullptr) return INADDR_NONE;
+  return ::inet_addr(text);
+}
+
+}  // namespace win

@@ -1,0 +1,163 @@
+// POSIX: an emulation of the Windows API surface that the driver uses. Types and
+// results follow Winsock 1.1 and kernel32; see the .cpp files for where POSIX and
+// Windows differ and how the difference is bridged.
+#pragma once
+
+#include <cstdint>
+
+// The calling convention of the host's entry point: stdcall on i386, as on Windows.
+#define DEVADO_STDCALL __attribute__((stdcall))
+// An exported entry point.
+#define DEVADO_ENTRY __attribute__((stdcall, visibility("default")))
+
+namespace win {
+
+using BOOL = int;
+using WORD = std::uint16_t;
+using DWORD = unsigned long;  // 32 bits in ILP32, as on Windows
+using HANDLE = void *;
+using SOCKET = std::uintptr_t;
+using u_long = unsigned long;
+using u_short = unsigned short;
+using u_int = unsigned int;
+
+constexpr int kFdSetSize = 64;  // FD_SETSIZE of Winsock
+constexpr long kFionbio = static_cast<long>(0x8004667Eu);
+constexpr long kFionread = static_cast<long>(0x4004667Fu);
+
+struct in_addr {
+  std::uint32_t s_addr;  // network byte order
+};
+struct sockaddr {
+  u_short sa_family;
+  char sa_data[14];
+};
+struct sockaddr_in {
+  short sin_family;
+  u_short sin_port;  // network byte order
+  in_addr sin_addr;
+  char sin_zero[8];
+};
+struct fd_set {
+  u_int fd_count;
+  SOCKET fd_array[kFdSetSize];
+};
+struct timeval {
+  long tv_sec;
+  long tv_usec;
+};
+struct WSADATA {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[257];
+  char szSystemStatus[129];
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char *lpVendorInfo;
+};
+
+// Windows Sockets
+int WSAStartup(WORD versionRequested, WSADATA *data);
+int WSACleanup();
+int WSAGetLastError();
+void WSASetLastError(int error);
+SOCKET socket(int family, int type, int protocol);
+int ioctlsocket(SOCKET s, long command, u_long *argument);
+int connect(SOCKET s, const sockaddr *name, int nameLength);
+int bind(SOCKET s, const sockaddr *name, int nameLength);
+int listen(SOCKET s, int backlog);
+SOCKET accept(SOCKET s, sockaddr *address, int *addressLength);
+int getsockname(SOCKET s, sockaddr *name, int *nameLength);
+int select(int ignored, fd_set *readSet, fd_set *writeSet, fd_set *exceptSet,
+           const timeval *timeout);
+int recv(SOCKET s, char *buffer, int length, int flags);
+int send(SOCKET s, const char *buffer, int length, int flags);
+int shutdown(SOCKET s, int how);
+int closesocket(SOCKET s);
+unsigned long inet_addr(const char *text);
+u_short htons(u_short value);
+u_short ntohs(u_short value);
+u_long htonl(u_long value);
+u_long ntohl(u_long value);
+
+void FdZero(fd_set *set);
+void FdSet(SOCKET s, fd_set *set);
+bool FdIsSet(SOCKET s, fd_set *set);
+
+// kernel32 and the C runtime
+HANDLE CreateEventA(void *security, BOOL manualReset, BOOL initialState, const char *name);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL SetEvent(HANDLE handle);
+BOOL CloseHandle(HANDLE handle);
+void Sleep(DWORD milliseconds);
+std::uintptr_t _beginthread(void (*start)(void *), unsigned stackSize, void *argument);
+
+// Dynamic libraries (dlopen underneath)
+using HMODULE = void *;
+using FARPROC = std::intptr_t (*)();
+HMODULE LoadLibraryA(const char *path);
+FARPROC GetProcAddress(HMODULE module, const char *name);
+BOOL FreeLibrary(HMODULE module);
+
+}  // namespace win
+
+// Constants with their Windows names and values. Some of these names are also macros of
+// the C library with the same value; those are only defined here when absent.
+#ifndef AF_INET
+#define AF_INET 2
+#endif
+#ifndef SOCK_STREAM
+#define SOCK_STREAM 1
+#endif
+#ifndef INADDR_ANY
+#define INADDR_ANY 0x00000000u
+#endif
+#ifndef INADDR_NONE
+#define INADDR_NONE 0xFFFFFFFFu
+#endif
+#ifndef FIONBIO
+#define FIONBIO (win::kFionbio)
+#endif
+#ifndef FIONREAD
+#define FIONREAD (win::kFionread)
+#endif
+#ifndef MSG_PEEK
+#define MSG_PEEK 0x2
+#endif
+#define INVALID_SOCKET (~static_cast<win::SOCKET>(0))
+#define SOCKET_ERROR (-1)
+#define WAIT_OBJECT_0 0x00000000ul
+#define WAIT_TIMEOUT 0x00000102ul
+#define WAIT_FAILED 0xFFFFFFFFul
+#define INFINITE 0xFFFFFFFFul
+#define TRUE 1
+#define FALSE 0
+#define WSAEINTR 10004
+#define WSAEBADF 10009
+#define WSAEACCES 10013
+#define WSAEFAULT 10014
+#define WSAEINVAL 10022
+#define WSAEMFILE 10024
+#define WSAEWOULDBLOCK 10035
+#define WSAEINPROGRESS 10036
+#define WSAEALREADY 10037
+#define WSAENOTSOCK 10038
+#define WSAEMSGSIZE 10040
+#define WSAEAFNOSUPPORT 10047
+#define WSAEADDRINUSE 10048
+#define WSAEADDRNOTAVAIL 10049
+#define WSAENETDOWN 10050
+#define WSAENETUNREACH 10051
+#define WSAECONNABORTED 10053
+#define WSAECONNRESET 10054
+#define WSAENOBUFS 10055
+#define WSAEISCONN 10056
+#define WSAENOTCONN 10057
+#define WSAESHUTDOWN 10058
+#define WSAETIMEDOUT 10060
+#define WSAECONNREFUSED 10061
+#define WSAEHOSTUNREACH 10065
+#define WSASYSNOTREADY 10091
+#define WSAVERNOTSUPPORTED 10092
+#define WSANOTINITIALISED 10093
+#define WSASYSCALLFAILURE 10107

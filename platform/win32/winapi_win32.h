@@ -1,0 +1,76 @@
+// Windows: the real API, gathered into namespace win.
+#pragma once
+
+// clang-format off
+#include <winsock.h>  // Winsock 1.1, linked as wsock32; must precede windows.h
+#include <windows.h>
+#include <process.h>
+// clang-format on
+
+#include <cstdint>
+
+// The calling convention of the host's entry point.
+#define DEVADO_STDCALL __stdcall
+// An exported entry point (exported by name through the .def file).
+#define DEVADO_ENTRY __stdcall
+
+namespace win {
+
+using ::BOOL;
+using ::DWORD;
+using ::FARPROC;
+using ::fd_set;
+using ::HANDLE;
+using ::HMODULE;
+using ::in_addr;
+using ::sockaddr;
+using ::sockaddr_in;
+using ::SOCKET;
+using ::timeval;
+using ::u_long;
+using ::u_short;
+using ::WORD;
+using ::WSADATA;
+
+using ::_beginthread;
+using ::accept;
+using ::bind;
+using ::CloseHandle;
+using ::closesocket;
+using ::connect;
+using ::CreateEventA;
+using ::FreeLibrary;
+using ::GetProcAddress;
+using ::getsockname;
+using ::htonl;
+using ::htons;
+using ::inet_addr;
+using ::ioctlsocket;
+using ::listen;
+using ::LoadLibraryA;
+using ::ntohl;
+using ::ntohs;
+using ::recv;
+using ::select;
+using ::send;
+using ::SetEvent;
+using ::shutdown;
+using ::Sleep;
+using ::socket;
+using ::WaitForSingleObject;
+using ::WSACleanup;
+using ::WSAGetLastError;
+using ::WSASetLastError;
+using ::WSAStartup;
+
+inline void FdZero(fd_set *set) {
+  FD_ZERO(set);
+}
+inline void FdSet(SOCKET s, fd_set *set) {
+  FD_SET(s, set);
+}
+inline bool FdIsSet(SOCKET s, fd_set *set) {
+  return FD_ISSET(s, set) != 0;
+}
+
+}  // namespace win

@@ -1,0 +1,27 @@
+// The driver loaded as the host loads it: by file name, through its one exported entry.
+#pragma once
+
+#include <string>
+
+#include "platform/winapi.h"
+
+using OxaMainFunction = int(DEVADO_STDCALL *)(void *commandBlock);
+
+class DriverLibrary {
+ public:
+  DriverLibrary() = default;
+  ~DriverLibrary();
+  DriverLibrary(const DriverLibrary &) = delete;
+  DriverLibrary &operator=(const DriverLibrary &) = delete;
+
+  // Loads the library at `path` and finds OxaMain; false, with a reason, otherwise.
+  bool Load(const std::string &path, std::string *reason);
+  int Call(void *commandBlock) const { return oxaMain_(commandBlock); }
+
+ private:
+  win::HMODULE module_ = nullptr;
+  OxaMainFunction oxaMain_ = nullptr;
+};
+
+// The driver's file name on this platform, in the directory of the running program.
+std::string DefaultDriverPath(const char *programPath);

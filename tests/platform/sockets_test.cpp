@@ -1,0 +1,179 @@
+// Winsock behaviour that the driver relies on, the same on Linux and under Wine. Each
+// test listens on or connects to a loopback address of its own on the station port.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/winapi.h"
+#include "tests/support/loopback.h"
+
+namespace {
+
+using testing_support::ConnectTo;
+using testing_support::Listener;
+using testing_support::LoopbackAddress;
+using testing_support::MakeAddress;
+using testing_support::WaitReadable;
+
+constexpr int kGenerousMs = 10000;
+
+class Sockets : public testing::Test {
+ protected:
+  void SetUp() override {
+    win::WSADATA data;
+    ASSERT_EQ(win::WSAStartup(0x0101, &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
+  }
+  void TearDown() override { win::WSACleanup(); }
+
+  static win::SOCKET NonBlockingSocket() {
+    win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+    win::u_long on = 1;
+    EXPECT_NE(s, INVALID_SOCKET);
+    EXPECT_EQ(win::ioctlsocket(s, FIONBIO, &on), 0);
+    return s;
+  }
+
+  // The driver's connection rule: connect, wait 500 ms, connect again; the second call
+  // succeeding or reporting "already connected" means connected.
+  static bool ConnectTwice(win::SOCKET s, const std::string &address, int *firstError,
+                           int *secondError) {
+    win::sockaddr_in peer = MakeAddress(address);
+    auto *name = reinterpret_cast<win::sockaddr *>(&peer);
+    *firstError = win::connect(s, name, sizeof peer) == 0 ? 0 : win::WSAGetLastError();
+    win::Sleep(500);
+    int rc = win::connect(s, name, sizeof peer);
+    *secondError = rc == 0 ? 0 : win::WSAGetLastError();
+    return rc >= 0 || *secondError == WSAEISCONN;
+  }
+};
+
+TEST_F(Sockets, SecondConnectToAListenerCountsAsConnected) {
+  Listener listener(LoopbackAddress(11));
+  ASSERT_TRUE(listener.ok());
+  win::SOCKET s = NonBlockingSocket();
+  int first = -1, second = -1;
+  EXPECT_TRUE(ConnectTwice(s, LoopbackAddress(11), &first, &second));
+  EXPECT_TRUE(first == 0 || first == WSAEWOULDBLOCK) << first;
+  EXPECT_TRUE(second == 0 || second == WSAEISCONN) << second;
+  win::SOCKET accepted = listener.Accept(kGenerousMs);
+  EXPECT_NE(accepted, INVALID_SOCKET);
+  win::closesocket(accepted);
+  EXPECT_EQ(win::closesocket(s), 0);
+}
+
+TEST_F(Sockets, SecondConnectToARefusingAddressFails) {
+  win::SOCKET s = NonBlockingSocket();
+  int first = -1, second = -1;
+  EXPECT_FALSE(ConnectTwice(s, LoopbackAddress(12), &first, &second));
+  EXPECT_TRUE(first == WSAEWOULDBLOCK || first == WSAECONNREFUSED) << first;
+  EXPECT_NE(second, WSAEISCONN);
+  EXPECT_NE(second, 0);
+  win::closesocket(s);
+}
+
+TEST_F(Sockets, SelectReportsDataThenAnEmptyPollClearsTheSets) {
+  Listener listener(LoopbackAddress(13));
+  ASSERT_TRUE(listener.ok());
+  win::SOCKET client = ConnectTo(LoopbackAddress(13), kGenerousMs);
+  ASSERT_NE(client, INVALID_SOCKET);
+  win::SOCKET server = listener.Accept(kGenerousMs);
+  ASSERT_NE(server, INVALID_SOCKET);
+
+  win::fd_set readable, failed;
+  win::FdZero(&readable);
+  win::FdZero(&failed);
+  win::FdSet(client, &readable);
+  win::FdSet(client, &failed);
+  win::timeval zero{0, 0};
+  EXPECT_EQ(win::select(1, &readable, nullptr, &failed, &zero), 0);
+  EXPECT_FALSE(win::FdIsSet(client, &readable));
+  EXPECT_FALSE(win::FdIsSet(client, &failed));
+
+  ASSERT_EQ(win::send(server, "abc", 3, 0), 3);
+  ASSERT_TRUE(WaitReadable(client, kGenerousMs));
+  win::FdZero(&readable);
+  win::FdZero(&failed);
+  win::FdSet(client, &readable);
+  win::FdSet(client, &failed);
+  EXPECT_EQ(win::select(1, &readable, nullptr, &failed, &zero), 1);
+  EXPECT_TRUE(win::FdIsSet(client, &readable));
+  EXPECT_FALSE(win::FdIsSet(client, &failed));
+
+  char buffer[8] = {};
+  EXPECT_EQ(win::recv(client, buffer, sizeof buffer, 0), 3);
+  EXPECT_STREQ(buffer, "abc");
+  EXPECT_EQ(win::recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), WSAEWOULDBLOCK);
+
+  win::closesocket(server);
+  ASSERT_TRUE(WaitReadable(client, kGenerousMs));
+  EXPECT_EQ(win::recv(client, buffer, sizeof buffer, 0), 0);  // orderly close
+  win::closesocket(client);
+}
+
+TEST_F(Sockets, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
+  Listener listener(LoopbackAddress(14));
+  ASSERT_TRUE(listener.ok());
+  win::SOCKET client = ConnectTo(LoopbackAddress(14), kGenerousMs);
+  ASSERT_NE(client, INVALID_SOCKET);
+  win::SOCKET server = listener.Accept(kGenerousMs);
+  ASSERT_NE(server, INVALID_SOCKET);
+  win::closesocket(server);
+
+  char chunk[1024] = {};
+  int error = 0;
+  for (int i = 0; i < 1000 && error == 0; ++i) {
+    if (win::send(client, chunk, sizeof chunk, 0) == SOCKET_ERROR) {
+      error = win::WSAGetLastError();
+      if (error == WSAEWOULDBLOCK) error = 0;
+    }
+    win::Sleep(1);
+  }
+  EXPECT_TRUE(error == WSAECONNRESET || error == WSAECONNABORTED) << error;
+  win::closesocket(client);
+}
+
+TEST_F(Sockets, ClosedSocketsAreReportedAsNotSockets) {
+  win::SOCKET s = NonBlockingSocket();
+  ASSERT_EQ(win::closesocket(s), 0);
+  EXPECT_EQ(win::closesocket(s), SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST_F(Sockets, NoSocketOutsideAWinsockSession) {
+  ASSERT_EQ(win::WSACleanup(), 0);
+  EXPECT_EQ(win::socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(win::WSAGetLastError(), WSANOTINITIALISED);
+  win::WSADATA data;
+  ASSERT_EQ(win::WSAStartup(0x0101, &data), 0);
+}
+
+TEST(Addresses, TextAndByteOrderConvertAsOnTheWire) {
+  struct Case {
+    const char *text;
+    unsigned char bytes[4];
+    bool valid;
+  } cases[] = {
+      {"127.0.0.1", {127, 0, 0, 1}, true},
+      {"192.168.10.21", {192, 168, 10, 21}, true},
+      {"not an address", {255, 255, 255, 255}, false},
+  };
+  for (const Case &c : cases) {
+    unsigned long address = win::inet_addr(c.text);
+    EXPECT_EQ(address != INADDR_NONE, c.valid) << c.text;
+    if (c.valid) {
+      std::uint32_t value = static_cast<std::uint32_t>(address);
+      EXPECT_EQ(std::memcmp(&value, c.bytes, 4), 0) << c.text;
+    }
+  }
+  win::u_short port = win::htons(1561);
+  unsigned char portBytes[2];
+  std::memcpy(portBytes, &port, 2);
+  EXPECT_EQ(portBytes[0], 0x06);
+  EXPECT_EQ(portBytes[1], 0x19);
+  EXPECT_EQ(win::ntohs(port), 1561);
+}
+
+}  // namespace
