@@ -2,25 +2,47 @@
 # exports OxaMain and nothing else) and the static library that the tests link directly
 # are both made of the same objects.
 add_library(devado_objects OBJECT
+  config/init_file.cpp
+  config/line_scanner.cpp
+  countnet/packet_reader.cpp
+  countnet/process_messages.cpp
+  countnet/sample_values.cpp
+  countnet/sampling_config.cpp
   entry/banner.cpp
   entry/driver_info.cpp
   entry/instance_block.cpp
+  entry/instance_private.cpp
   entry/oxa_main.cpp
   entry/receive_timeout.cpp
   lifecycle/cold_start.cpp
+  lifecycle/end_oxa.cpp
+  lifecycle/instance_teardown.cpp
+  lifecycle/warm_start.cpp
+  link/incoming_messages_thread.cpp
+  link/send_packet.cpp
+  link/socket_wait.cpp
+  link/sockets_reopen_thread.cpp
+  link/station_objects.cpp
+  link/station_sockets.cpp
+  tags/tag_parse.cpp
+  tags/tag_read_write.cpp
 )
-target_link_libraries(devado_objects PUBLIC devado_platform dov_pakt hevpro)
+target_link_libraries(devado_objects PUBLIC devado_platform countnet_codecs dov_pakt hevpro)
 set_target_properties(devado_objects PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 add_library(devado_core STATIC $<TARGET_OBJECTS:devado_objects>)
-target_link_libraries(devado_core PUBLIC devado_platform dov_pakt hevpro)
+target_link_libraries(devado_core PUBLIC devado_platform countnet_codecs dov_pakt hevpro)
 
 if(WIN32)
   devado_shared_library(devado $<TARGET_OBJECTS:devado_objects>
                         entry/dll_main.cpp entry/devado.def)
 else()
   devado_shared_library(devado $<TARGET_OBJECTS:devado_objects>)
-  target_link_options(devado PRIVATE "LINKER:--exclude-libs,ALL")
+  # Hidden visibility does not cover what the C++ library's headers instantiate; the
+  # version script leaves the host nothing but OxaMain.
+  target_link_options(devado PRIVATE "LINKER:--exclude-libs,ALL"
+                      "LINKER:--version-script=${PROJECT_SOURCE_DIR}/entry/devado.map")
+  set_property(TARGET devado APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/entry/devado.map)
 endif()
-target_link_libraries(devado PRIVATE devado_platform dov_pakt hevpro)
+target_link_libraries(devado PRIVATE devado_platform countnet_codecs dov_pakt hevpro)

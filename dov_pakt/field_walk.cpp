@@ -83,7 +83,10 @@ uint16_t wMsgGetFieldLength(void *message, uint16_t field) {
 }
 
 void *pvMsgGetField(void *message, uint16_t field) {
-  if (wMsgGetFieldLength(message, field) == 0) return nullptr;
+  if (message == nullptr || !FieldFits(Bytes(message), FieldBound(Bytes(message)), field) ||
+      LoadU16(Bytes(message) + field + kFieldLengthAt) == 0) {
+    return nullptr;
+  }
   return static_cast<uint8_t *>(message) + field + kFieldHeaderSize;
 }
 

@@ -13,3 +13,10 @@ void ApplyDefaults(InstanceBlock &block) {
   for (SharedInt32 &flag : block.channelGateFlags) flag.Store(0);
   block.stopFlag.Store(0);
 }
+
+void CopyIpAddress(const StationEntry &station, char *out) {
+  std::memset(out, 0, kAddressCopySize);
+  for (int i = 0; i < kIpAddressSize - 1 && station.ipAddress[i] != '\0'; ++i) {
+    out[i] = station.ipAddress[i];
+  }
+}

@@ -65,3 +65,15 @@ static_assert(offsetof(InstanceBlock, stopFlag) == 272397);
 // the stop flag down. Reserved bytes and the fields that cold start sets itself
 // (receiveTimeoutMs, instanceNumber, started, clientId, socketTableEvent) stay as they are.
 void ApplyDefaults(InstanceBlock &block);
+
+// Size of the driver's local copies of a station's address (log lines, connections).
+constexpr int kAddressCopySize = 50;
+
+// Whether the init file gave the station an address.
+inline bool IsConfigured(const StationEntry &station) {
+  return station.ipAddress[0] != '\0';
+}
+
+// Copies the station's address text into `out` (kAddressCopySize bytes), zero-filled. At
+// most the field's 15 characters are taken, even if the field lacks its terminator.
+void CopyIpAddress(const StationEntry &station, char *out);

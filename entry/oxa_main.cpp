@@ -3,27 +3,29 @@
 #include "entry/driver_info.h"
 #include "entry/receive_timeout.h"
 #include "lifecycle/cold_start.h"
+#include "lifecycle/end_oxa.h"
+#include "lifecycle/warm_start.h"
+#include "tags/tag_parse.h"
+#include "tags/tag_read_write.h"
 
 namespace {
 
-// Commands this driver does not have, or not yet: answered as unsupported.
-int UnsupportedCommand(CommandBlock *) {
-  return kCommandRefused;
-}
+// Commands 12 and 13 exist in the host's table but not in this driver.
+int UnsupportedCommand(CommandBlock *) { return kCommandRefused; }
 
 constexpr CommandHandler kCommandTable[kCommandCount] = {
     nullptr,             // 0
     ColdStart,           // 1
-    UnsupportedCommand,  // 2 warm start
-    UnsupportedCommand,  // 3 single parse
-    UnsupportedCommand,  // 4 block parse
-    UnsupportedCommand,  // 5 single read
-    UnsupportedCommand,  // 6 single read check
-    UnsupportedCommand,  // 7 single write
+    WarmStart,           // 2
+    SingleParse,         // 3
+    BlockParse,          // 4
+    SingleRead,          // 5
+    SingleReadCheck,     // 6
+    SingleWrite,         // 7
     nullptr,             // 8
     nullptr,             // 9
-    UnsupportedCommand,  // 10 block read
-    UnsupportedCommand,  // 11 driver end
+    BlockRead,           // 10
+    EndOxa,              // 11
     UnsupportedCommand,  // 12
     UnsupportedCommand,  // 13
     DriverInfo,          // 14

@@ -1,6 +1,5 @@
 // Client registration and the message wait, the calls through which the driver tells
 // the host that it runs and learns that it has to stop.
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -13,9 +12,6 @@ using namespace hevpro;
 namespace {
 
 constexpr std::size_t kMessageSize = 24;
-// The stand-in never queues messages, so a wait can only end on a removal. Waiting a
-// little keeps a driver's message loop from spinning while staying responsive.
-constexpr std::chrono::milliseconds kMessageWait(20);
 
 bool IsAcceptableName(const char *name) {
   if (name == nullptr) return false;
@@ -52,15 +48,11 @@ extern "C" uint16_t HevWaitMsg(uint8_t clientId, void *message24, int) {
   // Should the wait itself fail, keep the client's loop running: ending it would look
   // like a removal that never happened.
   return ResultOrFailure<std::uint16_t>(1, [&]() -> std::uint16_t {
+    // There are no messages to deliver, so the call does not wait: a driver pauses
+    // between its passes by itself, and a wait here would only stretch them.
     RuntimeState &state = Runtime();
-    std::unique_lock<std::mutex> guard(state.lock);
-    // Compared by registration, so that a removal followed by a new client with the same
-    // id still ends this client's wait.
-    std::uint32_t registration = state.clients.Registration(clientId);
-    if (registration == 0) return 0;
-    bool removed = state.changed.wait_for(
-        guard, kMessageWait, [&] { return state.clients.Registration(clientId) != registration; });
-    return removed ? 0 : 1;
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.clients.Registration(clientId) == 0 ? 0 : 1;
   });
 }
 

@@ -71,13 +71,21 @@ extern "C" uint16_t HevGetGateVal(uint8_t clientId, int, int gateId, double *val
 extern "C" uint16_t HevPutGateVal(uint8_t clientId, int gateId, int, double value, int, int) {
   return ResultOrFailure(kHevInternalFailure, [&]() -> std::uint16_t {
     RuntimeState &state = Runtime();
-    std::lock_guard<std::mutex> guard(state.lock);
-    if (!state.clients.Contains(clientId)) return kHevNoSuchClient;
-    Gate *gate = state.gates.Find(gateId);
-    if (gate == nullptr) return kHevNoSuchGate;
-    gate->value = StoredGateValue(gate->typeCode, value);
-    ++gate->writeCount;
-    MarkChangedLocked(state);
+    HevGateWriteObserver observer;
+    void *context;
+    double stored;
+    {
+      std::lock_guard<std::mutex> guard(state.lock);
+      if (!state.clients.Contains(clientId)) return kHevNoSuchClient;
+      Gate *gate = state.gates.Find(gateId);
+      if (gate == nullptr) return kHevNoSuchGate;
+      stored = gate->value = StoredGateValue(gate->typeCode, value);
+      ++gate->writeCount;
+      MarkChangedLocked(state);
+      observer = state.onGateWrite;
+      context = state.observerContext;
+    }
+    if (observer != nullptr) observer(context, gateId, stored);
     return kHevOk;
   });
 }

@@ -72,6 +72,14 @@ typedef struct HevCommStatusEvent {
 int HevCtlCommStatusCount(void);
 int HevCtlCommStatusAt(int index, HevCommStatusEvent *event); /* 0, or nonzero */
 
+/* ---- observing ---------------------------------------------------------------------
+   Calls onWrite after every HevPutGateVal that stored a value (with the value as stored)
+   and onStatus after every HevSetPlcCommStatus, on the caller's thread, in order, outside
+   the runtime's lock (an observer may use the control API). Null callbacks stop it. */
+typedef void (*HevGateWriteObserver)(void *context, int gateId, double value);
+typedef void (*HevCommStatusObserver)(void *context, const HevCommStatusEvent *event);
+void HevCtlObserve(HevGateWriteObserver onWrite, HevCommStatusObserver onStatus, void *context);
+
 /* ---- waiting -----------------------------------------------------------------------
    Calls `predicate` until it returns nonzero or `timeoutMs` has passed; it is called
    again at every change of the runtime's state (a gate write, a status report, a log
@@ -80,7 +88,8 @@ int HevCtlCommStatusAt(int index, HevCommStatusEvent *event); /* 0, or nonzero *
 typedef int (*HevPredicate)(void *context);
 int HevCtlWaitFor(HevPredicate predicate, void *context, int timeoutMs);
 
-/* Forgets every gate, client, status event and captured line, and logs to stderr. */
+/* Forgets every gate, client, status event, observer and captured line, and logs to
+   stderr. */
 void HevCtlReset(void);
 
 }  // extern "C"

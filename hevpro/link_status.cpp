@@ -10,11 +10,33 @@ extern "C" uint16_t HevSetPlcCommStatus(uint8_t clientId, uint8_t driver, int st
                                         int status) {
   return ResultOrFailure(kHevInternalFailure, [&]() -> std::uint16_t {
     RuntimeState &state = Runtime();
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.commStatusHistory.push_back(HevCommStatusEvent{clientId, driver, station, a, status});
-    MarkChangedLocked(state);
-    if (!state.clients.Contains(clientId)) return kHevNoSuchClient;
+    HevCommStatusEvent event{clientId, driver, station, a, status};
+    HevCommStatusObserver observer;
+    void *context;
+    bool known;
+    {
+      std::lock_guard<std::mutex> guard(state.lock);
+      state.commStatusHistory.push_back(event);
+      MarkChangedLocked(state);
+      known = state.clients.Contains(clientId);
+      observer = state.onCommStatus;
+      context = state.observerContext;
+    }
+    if (observer != nullptr) observer(context, &event);
+    if (!known) return kHevNoSuchClient;
     return kHevOk;
+  });
+}
+
+extern "C" void HevCtlObserve(HevGateWriteObserver onWrite, HevCommStatusObserver onStatus,
+                              void *context) {
+  ResultOrFailure(0, [&] {
+    RuntimeState &state = Runtime();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.onGateWrite = onWrite;
+    state.onCommStatus = onStatus;
+    state.observerContext = context;
+    return 0;
   });
 }
 

@@ -75,6 +75,9 @@ extern "C" void HevCtlReset(void) {
       state.clients.Clear();
       state.gates.Clear();
       std::vector<HevCommStatusEvent>().swap(state.commStatusHistory);
+      state.onGateWrite = nullptr;
+      state.onCommStatus = nullptr;
+      state.observerContext = nullptr;
       MarkChangedLocked(state);
     }
     ResetLogging();

@@ -21,6 +21,9 @@ struct RuntimeState {
   ClientTable clients;
   GateDatabase gates;
   std::vector<HevCommStatusEvent> commStatusHistory;
+  HevGateWriteObserver onGateWrite = nullptr;
+  HevCommStatusObserver onCommStatus = nullptr;
+  void *observerContext = nullptr;
 };
 
 RuntimeState &Runtime();

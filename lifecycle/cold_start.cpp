@@ -1,6 +1,68 @@
 #include "lifecycle/cold_start.h"
 
+#include <cstdio>
+
+#include "config/init_file.h"
 #include "entry/host_runtime.h"
+#include "entry/instance_private.h"
+#include "lifecycle/instance_teardown.h"
+#include "link/incoming_messages_thread.h"
+#include "link/sockets_reopen_thread.h"
+#include "link/station_sockets.h"
+#include "platform/winapi.h"
+
+namespace {
+
+constexpr unsigned kThreadStackSize = 32768;
+constexpr int kClientNameSize = 20;
+
+bool MakeClient(InstanceBlock *block, InstancePrivate &state) {
+  char name[kClientNameSize] = {};
+  std::snprintf(name, sizeof name, "DOV_DRIVER%02d", block->instanceNumber.Get());
+  std::uint16_t rc = HevMkClient(name, 1, 0, &block->clientId);
+  if (rc != 0) {
+    err(kLogOperational, "DEVADO%.02d: ColdStart() Failed to make Client rc = %d",
+        block->instanceNumber.Get(), rc);
+    return false;
+  }
+  state.acquired.client = true;
+  return true;
+}
+
+// The event exists before either thread starts, so that no thread ever waits on an
+// event that is not there yet.
+bool CreateSocketTableEvent(InstanceBlock *block, InstancePrivate &state) {
+  win::HANDLE event = win::CreateEventA(nullptr, FALSE, TRUE, nullptr);
+  if (event == nullptr) {
+    err(kLogOperational, "OxaDOV%.02d: Failed to create 'WriteToSockArry' event !",
+        block->instanceNumber.Get());
+    return false;
+  }
+  block->socketTableEvent.Set(event);
+  state.acquired.event = true;
+  return true;
+}
+
+bool StartThread(InstanceBlock *block, InstancePrivate &state, void (*thread)(void *),
+                 const char *failure) {
+  ThreadStarting(state);
+  if (win::_beginthread(thread, kThreadStackSize, block) == static_cast<std::uintptr_t>(-1)) {
+    ThreadEnded(state);
+    err(kLogOperational, failure, block->instanceNumber.Get());
+    return false;
+  }
+  return true;
+}
+
+bool StartRunning(InstanceBlock *block, InstancePrivate &state) {
+  return CreateSocketTableEvent(block, state) &&
+         StartThread(block, state, INCOMING_MESSAGES_Thread,
+                     "OxaDOV%.02d: Failed to open thread INCOMING_MESSAGES thread!") &&
+         StartThread(block, state, SocketsReOpenThread,
+                     "OxaDOV%.02d: Failed to open thread SocketsReOpenThread!");
+}
+
+}  // namespace
 
 int ColdStart(CommandBlock *command) {
   auto *params = ParamsOf<ColdStartParams>(command);
@@ -12,6 +74,18 @@ int ColdStart(CommandBlock *command) {
   block->started.Set(runFlag);
   if (runFlag == 0) return kCommandOk;
 
-  // Running the driver needs the station links, which this build does not have yet.
-  return kCommandRefused;
+  block->instanceNumber.Set(command->instanceNumber.Get());
+  InstancePrivate &state = RenewPrivateState(block);
+  if (!MakeClient(block, state)) return kCommandRefused;
+  ApplyDefaults(*block);
+  state.acquired.defaults = true;
+  if (ReadInitFile(block) == 0) return kCommandRefused;
+  block->receiveTimeoutMs.Set(10 * params->receiveTimeoutCs.Get());
+  InitDOV(block);  // stations that do not answer now are left to the re-open thread
+  if (!StartRunning(block, state)) {
+    // The driver is not running: whatever it started is stopped and released again.
+    ReleaseInstance(block, state);
+    return kCommandRefused;
+  }
+  return kCommandOk;
 }

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(cmake make g++ g++-multilib)
 if [ "${1:-all}" != "linux" ]; then
   packages+=(
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev valgrind
     libgtest-dev:i386 libgmock-dev:i386 libc6-dbg:i386 libbenchmark-dev:i386
     g++-mingw-w64-i686-posix
     wine wine32:i386

@@ -2,7 +2,8 @@
 # The whole test suite on a fresh or warm machine: installs what is missing, builds the
 # Linux (i386) and Windows (i686) targets, and runs
 #   1. the Linux suite,
-#   2. the Linux suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+#   2. the end-to-end suite under valgrind's helgrind, and the Linux suite again under
+#      AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. the libFuzzer targets (clang) for a short while on the checked-in corpus,
 #   4. the Windows suite under Wine,
 # then checks that the driver answers its information command byte for byte alike on
@@ -26,7 +27,7 @@ run_suite() {  # run_suite <name> <dir>
   local name=$1 dir=$2
   echo "== $name: tests"
   local rc=0
-  ctest --test-dir "$dir" --output-on-failure --timeout 300 2>&1 | tee "$dir/ctest.log" || rc=$?
+  ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$jobs" 2>&1 | tee "$dir/ctest.log" || rc=$?
   summary+=("$name: $(grep -E 'tests passed|tests failed' "$dir/ctest.log" | tail -n 1)")
   return $rc
 }
@@ -37,6 +38,12 @@ echo "== Linux i386: build"
 configure build/linux toolchain-linux-i386.cmake
 cmake --build build/linux -j"$jobs"
 run_suite "Linux i386" build/linux
+
+echo "== helgrind over the end-to-end suite (the driver's threads at work)"
+valgrind --tool=helgrind --error-exitcode=1 --suppressions=tests/valgrind/helgrind.supp -q \
+  build/linux/bin/end_to_end_tests >build/linux/helgrind.log 2>&1 ||
+  { grep -v "^[0-9:.]* \[" build/linux/helgrind.log | tail -n 80; exit 1; }
+summary+=("helgrind: $(grep -E '^\[  PASSED  \]' build/linux/helgrind.log), no race reported")
 
 echo "== Linux i386 with ASan+UBSan: build"
 configure build/asan toolchain-linux-i386.cmake -DDEVADO_SANITIZE=ON -DDEVADO_BENCH=OFF

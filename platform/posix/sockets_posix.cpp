@@ -8,6 +8,7 @@
 //   writable, so that a sender waiting for room learns of the failure. The exception set
 //   reports out-of-band data only.
 // - send() never raises SIGPIPE; the process's signal handling belongs to the host.
+// - setsockopt() knows SO_LINGER and SO_REUSEADDR, the options a test station needs.
 // - bind() sets SO_REUSEADDR, because Windows lets a listener bind an address whose
 //   earlier connections are still in TIME_WAIT and Linux does not.
 // - A socket is only created between WSAStartup and the matching WSACleanup.
@@ -196,6 +197,25 @@ int getsockname(SOCKET s, sockaddr *name, int *nameLength) {
   if (::getsockname(fd, reinterpret_cast<::sockaddr *>(&local), &length) < 0) return FailErrno();
   FromPosixAddress(local, name, nameLength);
   return 0;
+}
+
+int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (value == nullptr) return Fail(WSAEFAULT);
+  if (level != kSolSocket) return Fail(WSAEINVAL);
+  if (name == kSoLinger && valueLength >= static_cast<int>(sizeof(linger))) {
+    linger in;
+    std::memcpy(&in, value, sizeof in);
+    ::linger out{in.l_onoff, in.l_linger};
+    return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &out, sizeof out) < 0 ? FailErrno() : 0;
+  }
+  if (name == kSoReuseAddr && valueLength >= static_cast<int>(sizeof(int))) {
+    int on;
+    std::memcpy(&on, value, sizeof on);
+    return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ? FailErrno() : 0;
+  }
+  return Fail(WSAEINVAL);
 }
 
 int recv(SOCKET s, char *buffer, int length, int flags) {

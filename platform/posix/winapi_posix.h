@@ -24,6 +24,9 @@ using u_int = unsigned int;
 constexpr int kFdSetSize = 64;  // FD_SETSIZE of Winsock
 constexpr long kFionbio = static_cast<long>(0x8004667Eu);
 constexpr long kFionread = static_cast<long>(0x4004667Fu);
+constexpr int kSolSocket = 0xFFFF;
+constexpr int kSoReuseAddr = 0x0004;
+constexpr int kSoLinger = 0x0080;
 
 struct in_addr {
   std::uint32_t s_addr;  // network byte order
@@ -45,6 +48,10 @@ struct fd_set {
 struct timeval {
   long tv_sec;
   long tv_usec;
+};
+struct linger {
+  u_short l_onoff;
+  u_short l_linger;
 };
 struct WSADATA {
   WORD wVersion;
@@ -68,6 +75,8 @@ int bind(SOCKET s, const sockaddr *name, int nameLength);
 int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, sockaddr *address, int *addressLength);
 int getsockname(SOCKET s, sockaddr *name, int *nameLength);
+// Only SOL_SOCKET with SO_LINGER (a linger record) and SO_REUSEADDR (an int).
+int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength);
 int select(int ignored, fd_set *readSet, fd_set *writeSet, fd_set *exceptSet,
            const timeval *timeout);
 int recv(SOCKET s, char *buffer, int length, int flags);
@@ -102,7 +111,8 @@ BOOL FreeLibrary(HMODULE module);
 }  // namespace win
 
 // Constants with their Windows names and values. Some of these names are also macros of
-// the C library with the same value; those are only defined here when absent.
+// the C library; those are only defined here when absent (the emulation's own sources see
+// the C library's, and use the k-constants above).
 #ifndef AF_INET
 #define AF_INET 2
 #endif
@@ -120,6 +130,15 @@ BOOL FreeLibrary(HMODULE module);
 #endif
 #ifndef FIONREAD
 #define FIONREAD (win::kFionread)
+#endif
+#ifndef SOL_SOCKET
+#define SOL_SOCKET (win::kSolSocket)
+#endif
+#ifndef SO_REUSEADDR
+#define SO_REUSEADDR (win::kSoReuseAddr)
+#endif
+#ifndef SO_LINGER
+#define SO_LINGER (win::kSoLinger)
 #endif
 #ifndef MSG_PEEK
 #define MSG_PEEK 0x2

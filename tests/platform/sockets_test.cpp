@@ -135,6 +135,29 @@ TEST_F(Sockets, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
   win::closesocket(client);
 }
 
+TEST_F(Sockets, APeerThatResetsMakesTheSocketReadableWithAResetError) {
+  Listener listener(LoopbackAddress(15));
+  ASSERT_TRUE(listener.ok());
+  win::SOCKET client = ConnectTo(LoopbackAddress(15), kGenerousMs);
+  ASSERT_NE(client, INVALID_SOCKET);
+  win::SOCKET server = listener.Accept(kGenerousMs);
+  ASSERT_NE(server, INVALID_SOCKET);
+  win::linger abort{1, 0};  // close with a reset instead of an orderly shutdown
+  ASSERT_EQ(win::setsockopt(server, SOL_SOCKET, SO_LINGER, reinterpret_cast<char *>(&abort),
+                            sizeof abort),
+            0);
+  win::closesocket(server);
+
+  ASSERT_TRUE(WaitReadable(client, kGenerousMs));
+  char buffer[4];
+  int rc = win::recv(client, buffer, sizeof buffer, 0);
+  // Wine reports a reset to recv as an orderly close; the next send then fails.
+  if (rc == 0) rc = win::send(client, buffer, 1, 0);
+  EXPECT_EQ(rc, SOCKET_ERROR);
+  EXPECT_EQ(win::WSAGetLastError(), WSAECONNRESET);
+  win::closesocket(client);
+}
+
 TEST_F(Sockets, ClosedSocketsAreReportedAsNotSockets) {
   win::SOCKET s = NonBlockingSocket();
   ASSERT_EQ(win::closesocket(s), 0);

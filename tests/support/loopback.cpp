@@ -61,13 +61,19 @@ win::SOCKET ConnectTo(const std::string &address, int timeoutMs) {
   win::u_long nonBlocking = 1;
   win::ioctlsocket(s, FIONBIO, &nonBlocking);
   win::sockaddr_in peer = MakeAddress(address);
+  auto *name = reinterpret_cast<win::sockaddr *>(&peer);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
-    int rc = win::connect(s, reinterpret_cast<win::sockaddr *>(&peer), sizeof peer);
+    int rc = win::connect(s, name, sizeof peer);
     int error = rc == 0 ? 0 : win::WSAGetLastError();
     if (rc == 0 || error == WSAEISCONN) return s;
     if (error != WSAEWOULDBLOCK && error != WSAEALREADY && error != WSAEINVAL) break;
-    win::Sleep(5);
+    // Writable once the connection is made; the next connect call then confirms it.
+    win::fd_set writable;
+    win::FdZero(&writable);
+    win::FdSet(s, &writable);
+    win::timeval pause{0, 20000};
+    win::select(1, nullptr, &writable, nullptr, &pause);
   }
   win::closesocket(s);
   return INVALID_SOCKET;

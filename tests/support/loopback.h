@@ -14,6 +14,11 @@ constexpr unsigned short kStationPort = 1561;
 // A loopback IPv4 address 127.0.0.n as text.
 std::string LoopbackAddress(int n);
 
+// A loopback address of the running test's own (127.a.b.c with a >= 1, derived from the
+// test's full name, so that test processes run side by side never share one); `n` gives
+// further addresses for the same test.
+std::string TestAddress(int n = 0);
+
 win::sockaddr_in MakeAddress(const std::string &ip, unsigned short port = kStationPort);
 
 // Starts and ends Windows Sockets around a scope.

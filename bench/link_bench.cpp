@@ -1,0 +1,241 @@
+// The driver's threads at full load: 255 simulated stations (127.0.0.1 .. 127.0.0.255),
+// each pushing one sample per second. Prints, for one run on this machine:
+// - the CPU time of the driver's two threads over a measured minute;
+// - the latency from a station's send to the host's gate write (mean, p99);
+// - how long a closed and a silent station take to be reported failed;
+// - descriptors and threads after 100 failed connection attempts.
+// Run: build/linux/bin/link_bench [measure-seconds]   (about four minutes in all)
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "entry/command_block.h"
+#include "entry/host_runtime.h"
+#include "entry/instance_private.h"
+#include "entry/oxa_main.h"
+#include "hevpro/hevpro_control.h"
+#include "link/station_sockets.h"
+#include "sim/station.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kStations = 255;
+
+// The host's view of time, recorded by the host calls below.
+struct Observed {
+  std::mutex lock;
+  Clock::time_point lastSent[kStations + 1];  // when each station last sent a sample
+  bool measuring = false;
+  std::vector<double> latenciesMs;
+  Clock::time_point failed[kStations + 1];
+  bool failedSeen[kStations + 1] = {};
+} observed;
+
+int StationOfGate(int gateId) { return gateId; }  // gate n belongs to station n
+
+}  // namespace
+
+// The bench plays the host: its own gate write and link status calls time what arrives.
+extern "C" uint16_t HevPutGateVal(uint8_t, int gateId, int, double, int, int) {
+  auto now = Clock::now();
+  std::lock_guard<std::mutex> guard(observed.lock);
+  int station = StationOfGate(gateId);
+  if (observed.measuring && station >= 1 && station <= kStations) {
+    observed.latenciesMs.push_back(
+        std::chrono::duration<double, std::milli>(now - observed.lastSent[station]).count());
+  }
+  return 0;
+}
+
+extern "C" uint16_t HevSetPlcCommStatus(uint8_t, uint8_t, int station, int, int status) {
+  std::lock_guard<std::mutex> guard(observed.lock);
+  if (status == 1 && station >= 1 && station <= kStations && !observed.failedSeen[station]) {
+    observed.failed[station] = Clock::now();
+    observed.failedSeen[station] = true;
+  }
+  return 0;
+}
+
+namespace {
+
+std::set<int> Threads() {
+  std::set<int> ids;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    ids.insert(std::stoi(entry.path().filename().string()));
+  }
+  return ids;
+}
+
+int Descriptors() {
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd");
+       it != std::filesystem::directory_iterator(); ++it) {
+    ++count;
+  }
+  return count;
+}
+
+// User and system CPU time of one thread, in seconds.
+double ThreadCpuSeconds(int tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double CpuOf(const std::vector<int> &threads) {
+  double total = 0;
+  for (int tid : threads) total += ThreadCpuSeconds(tid);
+  return total;
+}
+
+int Send(InstanceBlock *block, int code, void *params) {
+  CommandBlock command;
+  std::memset(&command, 0, sizeof command);
+  command.instanceBlock.Set(block);
+  command.command.Set(code);
+  command.instanceNumber.Set(1);
+  command.params.Set(params);
+  return OxaMain(&command);
+}
+
+std::string Address(int n) { return "127.0.0." + std::to_string(n); }
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int measureSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  HevCtlLogOff();
+  std::vector<std::unique_ptr<sim::Station>> stations(kStations + 1);
+  for (int n = 1; n <= kStations; ++n) {
+    sim::Options options;
+    options.address = Address(n);
+    options.samplePeriodMs = 1000;
+    options.seed = static_cast<std::uint32_t>(n);
+    // The station logs each sample right after writing it: that is the send time.
+    options.log = [n](const std::string &line) {
+      if (line.rfind("sent ", 0) == 0 && line != "sent configuration information") {
+        std::lock_guard<std::mutex> guard(observed.lock);
+        observed.lastSent[n] = Clock::now();
+      }
+    };
+    stations[n] = std::make_unique<sim::Station>(options);
+    if (!stations[n]->Start()) {
+      std::fprintf(stderr, "cannot start the station at %s\n", Address(n).c_str());
+      return 1;
+    }
+  }
+  {
+    std::ofstream init("DEVADO01.int");
+    init << "UPDATE RATE = 1\n";
+    for (int n = 1; n <= kStations; ++n) init << n << " = " << Address(n) << "\n";
+  }
+  std::vector<unsigned char> memory(kInstanceBlockSize, 0);
+  auto *block = reinterpret_cast<InstanceBlock *>(memory.data());
+  std::set<int> before = Threads();
+  unsigned char coldStart[20] = {};
+  coldStart[12] = 1;
+  std::printf("connecting %d stations (500 ms each)...\n", kStations);
+  auto connecting = Clock::now();
+  if (Send(block, 1, coldStart) != 0) return 1;
+  std::printf("cold start took %.1f s\n", Ms(Clock::now() - connecting) / 1000);
+  std::vector<int> driverThreads;
+  for (int tid : Threads()) {
+    if (!before.count(tid)) driverThreads.push_back(tid);
+  }
+  for (int n = 1; n <= kStations; ++n) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%03dF0000", n);
+    HevCtlDefineGate(n, tag, kHevGateFloat, 0);
+    ParseParams parse;
+    std::memset(&parse, 0, sizeof parse);
+    parse.address.Set(tag);
+    parse.gateId.Set(n);
+    parse.gateType.Set(3);
+    Send(block, 3, &parse);
+  }
+  // Settle: every station sampling.
+  sim::WaitUntil([&] {
+    for (int n = 1; n <= kStations; ++n) {
+      if (!stations[n]->IsSampling()) return false;
+    }
+    return true;
+  }, 60000);
+
+  // The measured minute: CPU of the driver's threads, and latency of every sample.
+  double cpuBefore = CpuOf(driverThreads);
+  {
+    std::lock_guard<std::mutex> guard(observed.lock);
+    observed.measuring = true;
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(measureSeconds));
+  std::vector<double> latencies;
+  {
+    std::lock_guard<std::mutex> guard(observed.lock);
+    observed.measuring = false;
+    latencies = observed.latenciesMs;
+  }
+  double cpu = CpuOf(driverThreads) - cpuBefore;
+
+  // Detection: a closed station, and a silent one.
+  auto closedAt = Clock::now();
+  stations[1]->DropConnection(false);
+  sim::WaitUntil([] { std::lock_guard<std::mutex> g(observed.lock); return observed.failedSeen[1]; }, 20000);
+  double closeToFailure = Ms(observed.failed[1] - closedAt);
+  stations[2]->SetFault(sim::FaultMode::kSilent);
+  auto silentAt = Clock::now();
+  sim::WaitUntil([] { std::lock_guard<std::mutex> g(observed.lock); return observed.failedSeen[2]; }, 20000);
+  double silenceToFailure = Ms(observed.failed[2] - silentAt);
+
+  // 100 failed connection attempts against a refusing address.
+  int descriptors = Descriptors();
+  std::size_t threads = Threads().size();
+  for (int i = 0; i < 100; ++i) {
+    std::int32_t socket = kNoSocket;
+    InitDOVCh(block, "127.0.1.1", &socket);  // nothing listens there
+  }
+  int descriptorsAfter = Descriptors();
+  std::size_t threadsAfter = Threads().size();
+  Send(block, 11, nullptr);
+
+  std::sort(latencies.begin(), latencies.end());
+  double mean = 0;
+  for (double l : latencies) mean += l;
+  mean = latencies.empty() ? 0 : mean / static_cast<double>(latencies.size());
+  double p99 = latencies.empty() ? 0 : latencies[latencies.size() * 99 / 100];
+  double corePercent = 100.0 * cpu / measureSeconds;
+  std::printf("driver threads: %zu; CPU over %d s: %.3f s = %.3f%% of one core in total, "
+              "%.5f%% per station (target: at most 0.5%% in total)\n",
+              driverThreads.size(), measureSeconds, cpu, corePercent, corePercent / kStations);
+  std::printf("push-to-gate latency over %zu samples: mean %.1f ms, p99 %.1f ms "
+              "(target: p99 within 105 ms)\n",
+              latencies.size(), mean, p99);
+  std::printf("close to status 1: %.0f ms (target: under 200 ms)\n", closeToFailure);
+  std::printf("silence to status 1: %.0f ms (6 update periods of 1 s plus at most one pass)\n",
+              silenceToFailure);
+  std::printf("after 100 failed connects: descriptors %d -> %d, threads %zu -> %zu\n",
+              descriptors, descriptorsAfter, threads, threadsAfter);
+  return 0;
+}

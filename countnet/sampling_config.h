@@ -1,0 +1,15 @@
+// Telling a station how often to sample, and to start.
+#pragma once
+
+#include <cstdint>
+
+#include "entry/instance_block.h"
+
+// Sends the station one packet: a sample point configuration at the update rate (field
+// 106 = rate x 100, field 107 = rate x 500) and the start command. `tagAddress` only
+// names the tag in the log lines. A station that is not connected is only logged.
+void SetupSamplingConfig(InstanceBlock *block, int station, const char *tagAddress);
+
+// After a reconnection: configures sampling again once for every armed channel gate of
+// this instance that belongs to the station.
+void RestoreSamplingConfig(InstanceBlock *block, int station);

@@ -1,0 +1,50 @@
+#include "link/send_packet.h"
+
+#include "countnet/dov_pakt.h"
+#include "entry/host_runtime.h"
+#include "link/socket_wait.h"
+#include "platform/winapi.h"
+
+namespace {
+
+// A station that cannot take a packet of a few hundred bytes within this time is not
+// listening; the rest of the packet is not sent.
+constexpr int kSendTimeoutMs = 2000;
+
+// Sends all `length` bytes, waiting for room in the socket's buffer when it is full.
+bool SendAll(win::SOCKET s, const char *bytes, int length) {
+  Deadline deadline(kSendTimeoutMs);
+  int sent = 0;
+  while (sent < length) {
+    int rc = win::send(s, bytes + sent, length - sent, 0);
+    if (rc > 0) {
+      sent += rc;
+      continue;
+    }
+    if (rc == SOCKET_ERROR && win::WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    if (WaitWritable(s, deadline) != SocketWait::kReady) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int SendPacket(std::int32_t socket, const char *ipAddress, void *packet) {
+  // Only the low 16 bits of the length are meaningful: packets are a few hundred bytes.
+  auto length = static_cast<std::uint16_t>(dwPktGetPacketLength(packet));
+  unsigned long address = win::inet_addr(ipAddress);
+  if (address == INADDR_NONE) {
+    err(kLogOperational, "DEVADO: SendPacket() Invalid TCP/IP Address '%s'", ipAddress);
+    return 0;
+  }
+  vPktSetInternetAddress(packet, static_cast<std::uint32_t>(address),
+                         static_cast<std::uint16_t>(socket));
+  auto s = static_cast<win::SOCKET>(socket);
+  if (packet == nullptr || !SendAll(s, static_cast<const char *>(packet), length)) {
+    err(kLogOperational, "DEVADO: SendPacket() failed");
+    return 0;
+  }
+  // The packet is binary: the text in the line stays empty.
+  err(kLogOperational, "DEVADO: SendPacket(). Packet '%s' sent successfully", "");
+  return 1;
+}

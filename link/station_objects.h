@@ -1,0 +1,9 @@
+#pragma once
+
+#include "entry/instance_block.h"
+
+// Gives a station that has just connected its packet library objects, if it lacks them,
+// and leaves the start packet in its packet object: a type-4 message, then a type-2
+// message asking for the configuration. Each failing library call is logged and the
+// preparation goes on.
+void EnsureStationObjects(InstanceBlock *block, int station);

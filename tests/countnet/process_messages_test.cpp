@@ -1,0 +1,369 @@
+// Incoming packets over a real loopback connection: decoding, normalization, gate writes,
+// log lines, and what the driver concludes about a stream that breaks.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <future>
+#include <limits>
+#include <string>
+
+#include "countnet/process_messages.h"
+#include "tests/support/packet_builder.h"
+#include "tests/support/station_link.h"
+
+namespace {
+
+using testing_support::LogCapture;
+using testing_support::StationLink;
+
+constexpr std::uint16_t kStation = testing_support::kLinkStation;
+constexpr double kUntouched = std::numeric_limits<double>::quiet_NaN();
+
+std::string ChannelGate(int channel) {
+  char address[16];
+  std::snprintf(address, sizeof address, "001F%04d", channel);
+  return address;
+}
+
+struct Outcome {
+  int result;
+  bool linkLost;
+};
+
+Outcome Process(StationLink &link) {
+  Outcome outcome{};
+  outcome.result = ProcessMessages(link.block(), kStation, &outcome.linkLost);
+  return outcome;
+}
+
+struct SampleCase {
+  const char *name;
+  std::vector<std::int32_t> counts;
+  std::int32_t volume;
+  std::int16_t exponent;
+  std::uint8_t flags;
+  std::vector<float> gates;  // expected channel gate values
+  double airFlow;            // kUntouched: the air-flow gate is not written
+  std::vector<std::string> log;
+};
+
+std::ostream &operator<<(std::ostream &os, const SampleCase &c) {
+  return os << c.name;
+}
+
+const SampleCase kSampleCases[] = {
+    {"WorkedExample",
+     {100, 40, 10},
+     2832,
+     0,
+     0x0F,
+     {17.655367f, 10.593221f, 3.531073f},
+     1.0,
+     {"Channel 0 Diff Val 50 Normalized diff val: 17.655367",
+      "Channel 1 Diff Val 30 Normalized diff val: 10.593221",
+      "Channel 2 Diff Val 10 Normalized diff val: 3.531073"}},
+    {"VolumeZeroDividesByOne",
+     {100, 40, 10},
+     0,
+     0,
+     0x0F,
+     {50, 30, 10},
+     1.0,
+     {"Channel 0 Diff Val 50 Normalized diff val: 50.000000",
+      "Channel 1 Diff Val 30 Normalized diff val: 30.000000",
+      "Channel 2 Diff Val 10 Normalized diff val: 10.000000"}},
+    {"InfiniteDivisorGivesZero",
+     {100, 40, 10},
+     2832,
+     -400,
+     0x0F,
+     {0, 0, 0},
+     1.0,
+     {"Channel 0 Diff Val 50 Normalized diff val: 0.000000",
+      "Channel 1 Diff Val 30 Normalized diff val: 0.000000",
+      "Channel 2 Diff Val 10 Normalized diff val: 0.000000"}},
+    {"NotANumberDivisorDividesByOne",
+     {100, 40, 10},
+     0,
+     -400,
+     0x0F,
+     {50, 30, 10},
+     1.0,
+     {"Channel 0 Diff Val 50 Normalized diff val: 50.000000",
+      "Channel 1 Diff Val 30 Normalized diff val: 30.000000",
+      "Channel 2 Diff Val 10 Normalized diff val: 10.000000"}},
+    {"NegativeDifferentialIsZero",
+     {5, 7, 1},
+     1000,
+     0,
+     0x0F,
+     {0, 6, 1},
+     1.0,
+     {"Channel 1 Diff Val 6 Normalized diff val: 6.000000",
+      "Channel 2 Diff Val 1 Normalized diff val: 1.000000"}},
+    {"SumBeyond32BitsIsClampedAtZero",
+     {INT_MIN, INT_MAX, 1},
+     1000,
+     0,
+     0x0F,
+     {0, 2147483646.0f, 1},
+     1.0,
+     {"Channel 1 Diff Val 2147483646 Normalized diff val: 2147483648.000000",
+      "Channel 2 Diff Val 1 Normalized diff val: 1.000000"}},
+    {"DifferenceBeyond32BitsIsClampedAtTheMaximum",
+     {INT_MAX, INT_MIN, 0},
+     1000,
+     0,
+     0x0F,
+     {2147483647.0f, 0, 0},
+     1.0,
+     {"Channel 0 Diff Val 2147483647 Normalized diff val: 2147483648.000000"}},
+    {"NoDeviceResults",
+     {3},
+     1000,
+     0,
+     0x00,
+     {3},
+     kUntouched,
+     {"Channel 0 Diff Val 3 Normalized diff val: 3.000000"}},
+    {"LaserAndFlowFailed",
+     {3},
+     1000,
+     0,
+     0x0C,
+     {3},
+     0.0,
+     {"Channel 0 Diff Val 3 Normalized diff val: 3.000000",
+      "DEVADO: ProcessMessages() Device 1 - Countnet Laser Fail",
+      "DEVADO: ProcessMessages() Device 1 - Countnet Flow rate Fail"}},
+    {"ZeroChannelsStillReportTheDevice",
+     {},
+     1000,
+     0,
+     0x0C,
+     {},
+     0.0,
+     {"DEVADO: ProcessMessages() Device 1 - Countnet Laser Fail",
+      "DEVADO: ProcessMessages() Device 1 - Countnet Flow rate Fail"}},
+};
+
+class SampleData : public testing::TestWithParam<SampleCase> {};
+
+TEST_P(SampleData, BecomesNormalizedDifferentialsInTheGates) {
+  const SampleCase &c = GetParam();
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  LogCapture log;
+  ASSERT_TRUE(link.Send(BuildPacket({SampleMessage(c.counts, c.volume, c.exponent, c.flags)})));
+
+  Outcome outcome = Process(link);
+
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_FALSE(outcome.linkLost);
+  for (int channel = 0; channel < 32; ++channel) {
+    unsigned writes = 0;
+    double value = StationLink::GateValue(ChannelGate(channel), &writes);
+    if (channel < static_cast<int>(c.gates.size())) {
+      EXPECT_EQ(writes, 1u) << "channel " << channel;
+      EXPECT_FLOAT_EQ(static_cast<float>(value), c.gates[channel]) << "channel " << channel;
+    } else {
+      EXPECT_EQ(writes, 0u) << "channel " << channel;
+    }
+  }
+  unsigned airWrites = 0;
+  double air = StationLink::GateValue("001AIR_FLOW", &airWrites);
+  if (std::isnan(c.airFlow)) {
+    EXPECT_EQ(airWrites, 0u);
+  } else {
+    EXPECT_EQ(airWrites, 1u);
+    EXPECT_EQ(air, c.airFlow);
+  }
+  EXPECT_EQ(log.Texts(), c.log);
+  for (const auto &line : log.Lines()) EXPECT_EQ(line.level, 0) << line.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(ProcessMessages, SampleData, testing::ValuesIn(kSampleCases),
+                         [](const testing::TestParamInfo<SampleCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(ProcessMessages, LogsConfigurationAndStatusMessagesAndSkipsOthers) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  LogCapture log;
+  ASSERT_TRUE(link.Send(BuildPacket(
+      {ConfigInfoMessage("Model 7", "2.1"), ConfigInfoMessage(nullptr, nullptr),
+       OpaqueMessage(77, 4), StatusMessage(3, "filter change due"), StatusMessage(4, nullptr)})));
+  Outcome outcome = Process(link);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_FALSE(outcome.linkLost);
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{
+                             "DEVADO: ProcessMessages() CONFIG_INFO Message received",
+                             "DEVADO: ProcessMessages() Instrument type is 'Model 7'",
+                             "DEVADO: ProcessMessages() Instrument Version is '2.1'",
+                             "DEVADO: ProcessMessages() CONFIG_INFO Message received",
+                             "DEVADO: ProcessMessages() Instrument type is ''",
+                             "DEVADO: ProcessMessages() Instrument Version is ''",
+                             "DEVADO: ProcessMessages() Got status 'filter change due'",
+                             "DEVADO: ProcessMessages() Got status ''",
+                         }));
+}
+
+TEST(ProcessMessages, EverySampleMessageOfAPacketIsHandledInOrder) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  ASSERT_TRUE(link.Send(
+      BuildPacket({SampleMessage({10, 4}, 1000, 0, 0x0F), SampleMessage({20, 5}, 1000, 0, 0x09)})));
+  LogCapture log;
+  EXPECT_EQ(Process(link).result, 1);
+  EXPECT_EQ(log.Texts().back(), "DEVADO: ProcessMessages() Device 1 - Countnet Flow rate Fail");
+  unsigned writes = 0;
+  EXPECT_EQ(StationLink::GateValue("001F0000", &writes), 15.0);
+  EXPECT_EQ(writes, 2u);
+  EXPECT_EQ(StationLink::GateValue("001AIR_FLOW", &writes), 0.0);
+  EXPECT_EQ(writes, 2u);
+}
+
+TEST(ProcessMessages, AMessageCountBeyondTheContentStopsTheWalk) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  Bytes packet = BuildPacket({SampleMessage({10, 4}, 1000, 0, 0x0F)});
+  packet[16] = 9;  // claims nine messages
+  ASSERT_TRUE(link.Send(packet));
+  Outcome outcome = Process(link);
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_FALSE(outcome.linkLost);
+  unsigned writes = 0;
+  EXPECT_EQ(StationLink::GateValue("001F0000", &writes), 6.0);
+  EXPECT_EQ(writes, 1u);
+}
+
+// Every split point, in the header and in the body: the packet is read whole.
+TEST(ProcessMessages, APacketArrivingInTwoPiecesIsReadWhole) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  Bytes packet = BuildPacket({SampleMessage({100, 40, 10}, 2832, 0, 0x0F)});
+  for (std::size_t split = 1; split < packet.size(); ++split) {
+    ASSERT_TRUE(link.Send(Bytes(packet.begin(), packet.begin() + split)));
+    auto reading = std::async(std::launch::async, [&] { return Process(link); });
+    win::Sleep(1);  // lets the reader see the first piece alone most of the time
+    ASSERT_TRUE(link.Send(Bytes(packet.begin() + split, packet.end())));
+    Outcome outcome = reading.get();
+    ASSERT_EQ(outcome.result, 1) << "split at " << split;
+    ASSERT_FALSE(outcome.linkLost) << "split at " << split;
+  }
+  unsigned writes = 0;
+  EXPECT_FLOAT_EQ(static_cast<float>(StationLink::GateValue("001F0000", &writes)), 17.655367f);
+  EXPECT_EQ(writes, packet.size() - 1);
+}
+
+TEST(ProcessMessages, PacketsSentInOneBurstAreEachDecoded) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  ASSERT_TRUE(link.Send(Concat(BuildPacket({SampleMessage({10}, 1000, 0, 0x0F)}),
+                               BuildPacket({SampleMessage({20}, 1000, 0, 0x0F)}))));
+  EXPECT_EQ(Process(link).result, 1);
+  EXPECT_EQ(StationLink::GateValue("001F0000"), 10.0);
+  EXPECT_EQ(Process(link).result, 1);
+  unsigned writes = 0;
+  EXPECT_EQ(StationLink::GateValue("001F0000", &writes), 20.0);
+  EXPECT_EQ(writes, 2u);
+}
+
+struct LengthCase {
+  const char *name;
+  Bytes bytes;
+  bool linkLost;
+  bool corruptLine;
+};
+
+std::ostream &operator<<(std::ostream &os, const LengthCase &c) {
+  return os << c.name;
+}
+
+const LengthCase kLengthCases[] = {
+    {"MinusOne", PacketHeader(-1, 0), true, true},
+    {"BelowTheHeader", PacketHeader(17, 0), true, true},
+    {"HeaderOnly", PacketHeader(18, 0), false, false},
+    {"HeaderOnlyClaimingMessages", PacketHeader(18, 3), false, false},
+    {"FillsTheBuffer", BuildPacket({OpaqueMessage(77, 5000 - 18 - 8)}), false, false},
+    {"BeyondTheBuffer", Concat(PacketHeader(5001, 1), Bytes(4983, 0)), true, true},
+    {"TwoToThe31", PacketHeader(INT_MIN, 0), true, true},
+    {"WrongMagic", PacketHeader(18, 0, 0xDEADBEEE), true, false},
+};
+
+class PacketLength : public testing::TestWithParam<LengthCase> {};
+
+TEST_P(PacketLength, IsCheckedBeforeTheBodyIsReceived) {
+  const LengthCase &c = GetParam();
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  LogCapture log;
+  ASSERT_TRUE(link.Send(c.bytes));
+  Outcome outcome = Process(link);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.linkLost, c.linkLost);
+  std::vector<std::string> expected;
+  if (c.corruptLine) expected.push_back("DEVADO: ProcessMessages() Countnet Sent Corrupt Packet");
+  EXPECT_EQ(log.Texts(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(ProcessMessages, PacketLength, testing::ValuesIn(kLengthCases),
+                         [](const testing::TestParamInfo<LengthCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+struct BreakCase {
+  const char *name;
+  Bytes before;  // what the station sends before the connection breaks
+  bool reset;
+};
+
+std::ostream &operator<<(std::ostream &os, const BreakCase &c) {
+  return os << c.name;
+}
+
+const BreakCase kBreakCases[] = {
+    {"ClosedBetweenPackets", {}, false},
+    {"ResetBetweenPackets", {}, true},
+    {"ClosedInsideTheHeader", Prefix(PacketHeader(40, 1), 10), false},
+    {"ClosedInsideTheBody", Concat(PacketHeader(40, 1), Bytes(10, 0)), false},
+};
+
+class BrokenStream : public testing::TestWithParam<BreakCase> {};
+
+TEST_P(BrokenStream, IsReportedAsALostLink) {
+  const BreakCase &c = GetParam();
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  LogCapture log;
+  if (!c.before.empty()) {
+    ASSERT_TRUE(link.Send(c.before));
+  }
+  link.Close(c.reset);
+  Outcome outcome = Process(link);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_TRUE(outcome.linkLost);
+  EXPECT_EQ(log.Texts(),
+            std::vector<std::string>{"DEVADO: ProcessMessages() Countnet Sent Corrupt Packet"});
+}
+
+INSTANTIATE_TEST_SUITE_P(ProcessMessages, BrokenStream, testing::ValuesIn(kBreakCases),
+                         [](const testing::TestParamInfo<BreakCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(ProcessMessages, APacketThatStallsIsGivenUpAsALostLink) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  LogCapture log;
+  ASSERT_TRUE(link.Send(Concat(PacketHeader(40, 1), Bytes(4, 0))));
+  Outcome outcome = Process(link);  // waits for the missing bytes, about 2 s
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_TRUE(outcome.linkLost);
+  EXPECT_EQ(log.Texts(),
+            std::vector<std::string>{"DEVADO: ProcessMessages() Countnet Sent Corrupt Packet"});
+}
+
+}  // namespace

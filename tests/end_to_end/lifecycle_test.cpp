@@ -1,0 +1,182 @@
+// Warm start, driver end and the lifecycle of whole instances.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "countnet/codecs.h"
+#include "entry/host_runtime.h"
+#include "tests/support/driver_instance.h"
+
+namespace {
+
+using namespace testing_support;
+
+constexpr int kGenerousMs = 30000;
+
+bool Contains(const std::vector<std::string> &lines, const std::string &line) {
+  for (const std::string &l : lines) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+class Lifecycle : public testing::Test {
+ protected:
+  void SetUp() override { HevCtlReset(); }
+};
+
+TEST_F(Lifecycle, WarmStartReconnectsAConnectedStationAndReportsAnUnreachableOne) {
+  sim::Station station(StationOptions(1));
+  ASSERT_TRUE(station.Start());
+  DriverInstance driver;
+  driver.WriteInitFile(10, {{1, TestAddress(1)}, {2, TestAddress(2)}});
+  ASSERT_EQ(driver.ColdStart(), 0);
+  ASSERT_EQ(station.Connections(), 1);
+
+  LogCapture log;
+  EXPECT_EQ(driver.WarmStart(1), 0);
+  EXPECT_TRUE(sim::WaitUntil([&] { return station.Connections() == 2; }, kGenerousMs));
+  EXPECT_NE(driver.block()->stations[1].socket.Load(), kNoSocket);
+  std::vector<std::string> lines = log.Texts();
+  EXPECT_EQ(lines.front(), "OxaDOV1: WarmStart() PLC 1");
+  EXPECT_TRUE(
+      Contains(lines, "OxaDOV1: WarmStart() reconnecting PLC 1 TCP/IP Address " + TestAddress(1)));
+  EXPECT_EQ(lines.back(), "OxaDOV1: WarmStart() PLC 1 TCP/IP Address " + TestAddress(1) +
+                              " reconnected successfully");
+
+  LogCapture unreachable;
+  EXPECT_EQ(driver.WarmStart(2), 1);
+  EXPECT_EQ(driver.block()->stations[2].socket.Load(), kNoSocket);
+  lines = unreachable.Texts();
+  EXPECT_TRUE(Contains(lines, "OxaDOV1: WarmStart() PLC 2 Closing socket failed status = -1"));
+  EXPECT_EQ(lines.back(),
+            "OxaDOV1: WarmStart() Failed to reconnect PLC 2 TCP/IP Address " + TestAddress(2));
+  EXPECT_EQ(driver.WarmStart(256), 1) << "no such station";
+}
+
+TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
+  int descriptors = OpenDescriptors(), threads = ThreadCount();
+  sim::Station station(StationOptions(1, 50));
+  ASSERT_TRUE(station.Start());
+  auto driver = std::make_unique<DriverInstance>();
+  driver->WriteInitFile(1, {{1, TestAddress(1)}, {2, TestAddress(2)}});
+  driver->UseShortReopenWalk();
+  ASSERT_EQ(driver->ColdStart(), 0);
+  driver->DefineGate(100, ChannelTag(1, 0), kHevGateFloat);
+  ASSERT_EQ(driver->Parse(ChannelTag(1, 0), 100, kHevGateFloat), 0);
+  ASSERT_TRUE(HevWaitUntil([] { return DriverInstance::GateValue(100) != 0; }, kGenerousMs));
+
+  EXPECT_EQ(driver->EndOxa(), 0);
+  EXPECT_TRUE(sim::WaitUntil([&] { return !station.IsConnected(); }, kGenerousMs));
+  EXPECT_EQ(HevCtlClientCount(), 0);
+  // The driver's threads end as EndOxa returns; the system lets them go a moment later.
+  int expected = threads < 0 ? -1 : threads + 1;  // the station's own thread stays
+  EXPECT_TRUE(HevWaitUntil([&] { return ThreadCount() == expected; }, kGenerousMs));
+  // The host may reuse the block at once; no driver thread may notice.
+  std::memset(driver->block(), 0xFF, kInstanceBlockSize);
+  unsigned writes = 0;
+  DriverInstance::GateValue(100, &writes);
+  HevWaitUntil([] { return false; }, 3000);  // time for a stray thread to show itself
+  unsigned later = 0;
+  DriverInstance::GateValue(100, &later);
+  EXPECT_EQ(later, writes);
+  driver.reset();
+  station.Stop();
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+TEST_F(Lifecycle, EndAfterAnEarlyStopReleasesOnlyWhatWasAcquired) {
+  testing_support::WinsockSession winsock;
+  // A socket of the host's own sits where the block's socket fields will be read.
+  Listener hostListener(TestAddress(1));
+  win::SOCKET hostSocket = ConnectTo(TestAddress(1), kGenerousMs);
+  ASSERT_NE(hostSocket, INVALID_SOCKET);
+  win::SOCKET hostPeer = hostListener.Accept(kGenerousMs);
+
+  std::uint8_t taken = 0;
+  ASSERT_EQ(HevMkClient("DOV_DRIVER01", 1, 0, &taken), 0);  // the driver's name is in use
+  DriverInstance driver;
+  for (StationEntry &station : driver.block()->stations) {
+    station.socket.Store(static_cast<std::int32_t>(hostSocket));
+  }
+  driver.block()->socketTableEvent.Set(nullptr);
+  EXPECT_EQ(driver.ColdStart(), 2);
+  EXPECT_EQ(driver.EndOxa(), 0);
+  EXPECT_EQ(HevCtlClientCount(), 1) << "the other client stays";
+  EXPECT_EQ(win::send(hostSocket, "x", 1, 0), 1) << "the host's socket is still open";
+  char byte = 0;
+  EXPECT_EQ(win::recv(hostPeer, &byte, 1, 0), 1);
+  win::closesocket(hostSocket);
+  win::closesocket(hostPeer);
+}
+
+TEST_F(Lifecycle, TwoInstancesRunSideBySideAndEndIndependently) {
+  sim::Station first(StationOptions(1, 100)), second(StationOptions(2, 100));
+  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(second.Start());
+  DriverInstance one(1), two(2);
+  one.WriteInitFile(10, {{1, TestAddress(1)}});
+  two.WriteInitFile(10, {{1, TestAddress(2)}});
+  ASSERT_EQ(one.ColdStart(), 0);
+  ASSERT_EQ(two.ColdStart(), 0);
+  one.DefineGate(10, ChannelTag(1, 0), kHevGateFloat);  // driver index 0
+  two.DefineGate(20, ChannelTag(1, 0), kHevGateFloat);  // the same address, driver index 1
+  ASSERT_EQ(one.Parse(ChannelTag(1, 0), 10, kHevGateFloat), 0);
+  ASSERT_EQ(two.Parse(ChannelTag(1, 0), 20, kHevGateFloat), 0);
+  ASSERT_TRUE(HevWaitUntil([] { return DriverInstance::GateValue(10) != 0; }, kGenerousMs));
+  ASSERT_TRUE(HevWaitUntil([] { return DriverInstance::GateValue(20) != 0; }, kGenerousMs));
+
+  EXPECT_EQ(one.EndOxa(), 0);
+  std::uint8_t client = 0;
+  EXPECT_NE(HevCtlFindClient("DOV_DRIVER01", &client), 0);
+  EXPECT_EQ(HevCtlFindClient("DOV_DRIVER02", &client), 0);
+  unsigned before = 0, after = 0;
+  DriverInstance::GateValue(20, &before);
+  EXPECT_TRUE(HevWaitUntil(
+      [&] {
+        DriverInstance::GateValue(20, &after);
+        return after > before + 2;
+      },
+      kGenerousMs))
+      << "the second instance still receives";
+  EXPECT_EQ(two.EndOxa(), 0);
+}
+
+// Warm starts race the re-open thread, and tag parses race the re-arms, on one station.
+TEST_F(Lifecycle, RacingWarmStartsAndParsesLeaveOneLiveConnection) {
+  int descriptors = OpenDescriptors();
+  {
+    sim::Station station(StationOptions(1, 100));
+    ASSERT_TRUE(station.Start());
+    DriverInstance driver;
+    driver.WriteInitFile(10, {{1, TestAddress(1)}});
+    driver.UseShortReopenWalk();
+    ASSERT_EQ(driver.ColdStart(), 0);
+    for (int gate = 0; gate < 4; ++gate) {
+      driver.DefineGate(gate, ChannelTag(1, gate), kHevGateFloat);
+    }
+    for (int round = 0; round < 6; ++round) {
+      station.DropConnection(round % 2 == 0);  // the re-open thread reconnects...
+      EXPECT_LE(driver.WarmStart(1), 1);       // ...while the host warm-starts
+      for (int gate = 0; gate < 4; ++gate) driver.Parse(ChannelTag(1, gate), gate, kHevGateFloat);
+    }
+    ASSERT_TRUE(HevWaitUntil(
+        [&] { return station.IsConnected() && driver.block()->stations[1].socket.Load() != -1; },
+        kGenerousMs));
+    // Everything that reached the station decoded as whole packets of known kinds.
+    for (const sim::Packet &packet : station.Received()) {
+      ASSERT_FALSE(packet.messages.empty());
+      for (const sim::Message &message : packet.messages) {
+        EXPECT_TRUE(message.type == kMessageSamplePointConfig || message.type == 0 ||
+                    message.type == kMessageConnect || message.type == kMessageGetConfig)
+            << message.type;
+      }
+    }
+    EXPECT_EQ(driver.EndOxa(), 0);
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Keeping every station's link alive: silence, broken streams, stations that come up late
+// or answer too late, and one station churning beside another that streams.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "countnet/codecs.h"
+#include "tests/support/driver_instance.h"
+
+namespace {
+
+using namespace testing_support;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kGenerousMs = 30000;
+
+int ConfigurationsReceived(const sim::Station &station) {
+  int count = 0;
+  for (const sim::Packet &packet : station.Received()) {
+    for (const sim::Message &message : packet.messages) {
+      count += message.type == kMessageSamplePointConfig;
+    }
+  }
+  return count;
+}
+
+int CountLines(const LogCapture &log, const std::string &text) {
+  int count = 0;
+  for (const std::string &line : log.Texts()) count += line == text;
+  return count;
+}
+
+class Supervision : public testing::Test {
+ protected:
+  void SetUp() override { HevCtlReset(); }
+
+  // Starts the driver with stations 1..n at the test's addresses 1..n.
+  void StartDriver(int updateRate, int stations) {
+    std::vector<std::pair<int, std::string>> entries;
+    for (int n = 1; n <= stations; ++n) entries.push_back({n, TestAddress(n)});
+    driver_.WriteInitFile(updateRate, entries);
+    driver_.UseShortReopenWalk();
+    ASSERT_EQ(driver_.ColdStart(), 0);
+  }
+
+  // Arms `channels` channel gates of the station (gate ids station*100 + channel).
+  void Arm(int station, int channels) {
+    for (int channel = 0; channel < channels; ++channel) {
+      int gate = station * 100 + channel;
+      driver_.DefineGate(gate, ChannelTag(station, channel), kHevGateFloat);
+      ASSERT_EQ(driver_.Parse(ChannelTag(station, channel), gate, kHevGateFloat), 0);
+    }
+  }
+
+  static bool DataFlows(int station, int timeoutMs) {
+    unsigned before = 0;
+    DriverInstance::GateValue(station * 100, &before);
+    return HevWaitUntil(
+        [&] {
+          unsigned now = 0;
+          DriverInstance::GateValue(station * 100, &now);
+          return now >= before + 2;
+        },
+        timeoutMs);
+  }
+
+  DriverInstance driver_;
+};
+
+TEST_F(Supervision, ASilentStationFailsAfterSixPeriodsAndComesBackArmed) {
+  sim::Station station(StationOptions(1, 200));
+  ASSERT_TRUE(station.Start());
+  StartDriver(1, 1);
+  Arm(1, 2);
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+
+  station.SetFault(sim::FaultMode::kSilent);
+  auto silentFrom = Clock::now();
+  ASSERT_TRUE(driver_.WaitForStatus(1, {1}, kGenerousMs));
+  double silence = std::chrono::duration<double>(Clock::now() - silentFrom).count();
+  // Six periods of one second, counted in whole seconds from the last data (which may lie
+  // one sample period before or one pass after the fault began).
+  EXPECT_GT(silence, 5.7);
+  EXPECT_LT(silence, 8.5);
+
+  station.ClearReceived();
+  station.SetFault(sim::FaultMode::kNone);
+  ASSERT_TRUE(driver_.WaitForStatus(1, {1, 0}, kGenerousMs));
+  EXPECT_TRUE(DataFlows(1, kGenerousMs));
+  EXPECT_EQ(ConfigurationsReceived(station), 2) << "one configuration per armed gate";
+  EXPECT_EQ(driver_.StatusReports(1), (std::vector<int>{1, 0}));
+}
+
+TEST_F(Supervision, AStationThatClosesOrResetsFailsAtOnceAndComesBack) {
+  sim::Station closing(StationOptions(1, 100)), resetting(StationOptions(2, 100));
+  ASSERT_TRUE(closing.Start());
+  ASSERT_TRUE(resetting.Start());
+  StartDriver(10, 2);  // a silence would take a minute to notice
+  Arm(1, 1);
+  Arm(2, 1);
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+  ASSERT_TRUE(DataFlows(2, kGenerousMs));
+  LogCapture log;
+
+  closing.DropConnection(false);
+  resetting.DropConnection(true);
+  ASSERT_TRUE(driver_.WaitForStatus(1, {1, 0}, kGenerousMs));
+  ASSERT_TRUE(driver_.WaitForStatus(2, {1, 0}, kGenerousMs));
+  EXPECT_TRUE(DataFlows(1, kGenerousMs));
+  EXPECT_TRUE(DataFlows(2, kGenerousMs));
+  EXPECT_EQ(CountLines(log, "DEVADO: ProcessMessages() Countnet Sent Corrupt Packet"), 2)
+      << "one line for each broken stream, no flood";
+}
+
+TEST_F(Supervision, AStationThatComesUpLateIsConnectedAndNotFailedAtFirstSight) {
+  sim::Options options = StationOptions(1, 200);
+  options.fault = sim::FaultMode::kRefuse;
+  sim::Station station(options);
+  ASSERT_TRUE(station.Start());
+  auto started = Clock::now();
+  StartDriver(1, 1);
+  Arm(1, 1);  // accepted while the station is away, armed when it comes
+  // Longer than six periods after the receiving thread started.
+  HevWaitUntil([&] { return Clock::now() - started > std::chrono::seconds(8); }, kGenerousMs);
+
+  station.SetFault(sim::FaultMode::kNone);
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+  EXPECT_TRUE(driver_.StatusReports(1).empty());
+}
+
+TEST_F(Supervision, AStationThatAnswersTooLateIsRetriedUntilItAnswers) {
+  sim::Options options = StationOptions(1, 200);
+  options.fault = sim::FaultMode::kLate;
+  sim::Station station(options);
+  ASSERT_TRUE(station.Start());
+  LogCapture log;
+  StartDriver(1, 1);
+  std::string retry =
+      "OxaDOV1: SocketsReOpenThread() Failed to reconnect PLC 1 IP Addr " + TestAddress(1);
+  ASSERT_TRUE(HevWaitUntil([&] { return CountLines(log, retry) >= 2; }, kGenerousMs));
+  EXPECT_EQ(driver_.block()->stations[1].socket.Load(), kNoSocket);
+
+  station.SetFault(sim::FaultMode::kNone);
+  Arm(1, 1);
+  EXPECT_TRUE(DataFlows(1, kGenerousMs));
+}
+
+TEST_F(Supervision, ChurningStationLeavesItsStreamingNeighbourAlone) {
+  int descriptors = OpenDescriptors(), threads = ThreadCount();
+  {
+    sim::Station churning(StationOptions(1, 100)), streaming(StationOptions(2, 100));
+    ASSERT_TRUE(churning.Start());
+    ASSERT_TRUE(streaming.Start());
+    StartDriver(10, 2);
+    Arm(1, 1);
+    Arm(2, 1);
+    ASSERT_TRUE(DataFlows(2, kGenerousMs));
+    for (int cycle = 1; cycle <= 5; ++cycle) {
+      std::vector<int> expected;
+      for (int i = 0; i < cycle; ++i) expected.insert(expected.end(), {1, 0});
+      churning.DropConnection(cycle % 2 == 0);
+      ASSERT_TRUE(driver_.WaitForStatus(1, expected, kGenerousMs)) << "cycle " << cycle;
+    }
+    // Every sample of the streaming station reached its gate, and only its own
+    // configuration reached it.
+    streaming.SetFault(sim::FaultMode::kSilent);
+    int sent = streaming.SamplesSent();
+    unsigned writes = 0;
+    EXPECT_TRUE(HevWaitUntil(
+        [&] {
+          DriverInstance::GateValue(200, &writes);
+          return static_cast<int>(writes) == sent;
+        },
+        kGenerousMs))
+        << writes << " gate writes for " << sent << " samples";
+    EXPECT_EQ(ConfigurationsReceived(streaming), 1);
+    EXPECT_TRUE(driver_.StatusReports(2).empty());
+    EXPECT_EQ(driver_.EndOxa(), 0);
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_TRUE(HevWaitUntil([&] { return ThreadCount() == threads; }, kGenerousMs));
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+// Sending packets: all of a packet or a reported failure, never a truncated success.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <future>
+
+#include "countnet/dov_pakt.h"
+#include "link/send_packet.h"
+#include "tests/support/station_link.h"
+
+namespace {
+
+using testing_support::LogCapture;
+using testing_support::StationLink;
+
+// A packet of `size` bytes whose messages carry a recognisable pattern.
+void *PatternPacket(int size) {
+  void *packet = pvPktAllocatePacket(size);
+  void *message = pvMsgAllocateMessage(65535);
+  int data = size - 18 - 8;
+  std::vector<unsigned char> pattern(static_cast<std::size_t>(data));
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<unsigned char>(i * 7);
+  vMsgSetMessageType(message, 42);
+  iMsgAddField(message, 1, static_cast<std::uint16_t>(data), pattern.data());
+  iPktAddMessage(packet, message);
+  iMsgFreeMessage(message);
+  return packet;
+}
+
+std::vector<unsigned char> ImageOf(void *packet) {
+  const auto *bytes = static_cast<const unsigned char *>(packet);
+  return std::vector<unsigned char>(bytes, bytes + dwPktGetPacketLength(packet));
+}
+
+// Fills the connection until the driver's side would block, as when the station does not
+// read; returns how many bytes are queued.
+std::size_t FillConnection(std::int32_t socket) {
+  std::vector<char> chunk(65536, 'x');
+  auto s = static_cast<win::SOCKET>(socket);
+  std::size_t queued = 0;
+  for (int rc; (rc = win::send(s, chunk.data(), static_cast<int>(chunk.size()), 0)) > 0;) {
+    queued += static_cast<std::size_t>(rc);
+  }
+  return queued;
+}
+
+std::int32_t DriverSocket(StationLink &link) {
+  return link.block()->stations[testing_support::kLinkStation].socket.Load();
+}
+
+TEST(SendPacket, SendsTheWholeImageWithTheAddressAndSocketInItsHeader) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  void *packet = PatternPacket(300);
+  LogCapture log;
+  // An address that does not convert sends nothing: the first bytes to arrive are the
+  // second packet's.
+  EXPECT_EQ(SendPacket(DriverSocket(link), "not.an.address", packet), 0);
+  EXPECT_EQ(SendPacket(DriverSocket(link), link.address().c_str(), packet), 1);
+
+  std::vector<unsigned char> received = link.Receive(300, 10000);
+  EXPECT_EQ(received, ImageOf(packet));
+  std::uint32_t address = static_cast<std::uint32_t>(win::inet_addr(link.address().c_str()));
+  EXPECT_EQ(std::memcmp(received.data() + 4, &address, 4), 0);
+  std::uint16_t socket;
+  std::memcpy(&socket, received.data() + 8, 2);
+  EXPECT_EQ(socket, static_cast<std::uint16_t>(DriverSocket(link)));
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{
+                             "DEVADO: SendPacket() Invalid TCP/IP Address 'not.an.address'",
+                             "DEVADO: SendPacket(). Packet '' sent successfully"}));
+  iPktFreePacket(packet);
+}
+
+TEST(SendPacket, WaitsForRoomWhileTheStationReads) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  std::size_t queued = FillConnection(DriverSocket(link));
+  void *packet = PatternPacket(60000);
+  auto sending = std::async(std::launch::async, [&] {
+    return SendPacket(DriverSocket(link), link.address().c_str(), packet);
+  });
+  // The station drains the filler; the packet follows it whole.
+  std::size_t length = dwPktGetPacketLength(packet);
+  std::vector<unsigned char> received = link.Receive(queued + length, 10000);
+  EXPECT_EQ(sending.get(), 1);
+  ASSERT_EQ(received.size(), queued + length);
+  std::vector<unsigned char> image = ImageOf(packet);  // with the address filled in
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), received.begin() + queued));
+  iPktFreePacket(packet);
+}
+
+TEST(SendPacket, APacketThatCannotGoOutWholeIsAFailure) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  FillConnection(DriverSocket(link));
+  void *packet = PatternPacket(60000);
+  LogCapture log;
+  EXPECT_EQ(SendPacket(DriverSocket(link), link.address().c_str(), packet), 0);  // about 2 s
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{"DEVADO: SendPacket() failed"});
+
+  link.Close(true);  // a reset connection fails at once
+  LogCapture afterReset;
+  int result = 1;
+  for (int attempt = 0; attempt < 50 && result != 0; ++attempt) {
+    result = SendPacket(DriverSocket(link), link.address().c_str(), packet);
+  }
+  EXPECT_EQ(result, 0);
+  iPktFreePacket(packet);
+}
+
+}  // namespace

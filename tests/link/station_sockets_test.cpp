@@ -1,0 +1,136 @@
+// Connecting stations: the 500 ms rule, cold-start bring-up and the start packet.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "countnet/codecs.h"
+#include "countnet/dov_pakt.h"
+#include "link/station_objects.h"
+#include "link/station_sockets.h"
+#include "tests/support/driver_harness.h"
+#include "tests/support/loopback.h"
+
+namespace {
+
+using testing_support::ConnectTo;
+using testing_support::HostBlock;
+using testing_support::Listener;
+using testing_support::LogCapture;
+using testing_support::LoopbackAddress;
+using testing_support::WinsockSession;
+
+class StationSockets : public testing::Test {
+ protected:
+  StationSockets() : host_(0) {
+    ApplyDefaults(*host_.get());
+    host_.get()->instanceNumber.Set(1);
+  }
+  ~StationSockets() override {
+    for (StationEntry &station : host_.get()->stations) {
+      if (station.socket.Load() != kNoSocket) win::closesocket(station.socket.Load());
+      iPktFreePacket(station.packet.Get());
+      iMsgFreeMessage(station.message.Get());
+    }
+  }
+  void Configure(int station, const std::string &address) {
+    std::snprintf(host_.get()->stations[station].ipAddress, kIpAddressSize, "%s", address.c_str());
+  }
+  InstanceBlock *block() { return host_.get(); }
+
+  WinsockSession winsock_;
+  HostBlock host_;
+};
+
+TEST_F(StationSockets, AListeningStationIsConnected) {
+  Listener station(LoopbackAddress(51));
+  ASSERT_TRUE(station.ok());
+  LogCapture log;
+  std::int32_t socket = kNoSocket;
+  EXPECT_EQ(InitDOVCh(block(), "127.0.0.51", &socket), 1);
+  ASSERT_NE(socket, kNoSocket);
+  win::SOCKET accepted = station.Accept(10000);
+  EXPECT_NE(accepted, INVALID_SOCKET);
+  win::closesocket(accepted);
+  win::closesocket(static_cast<win::SOCKET>(socket));
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{
+                             "OxaDOV01: InitDOVCh() Socket connected. IP 127.0.0.51 Socket " +
+                             std::to_string(socket)});
+}
+
+TEST_F(StationSockets, RefusingAndLateStationsFailAndLeaveTheSocketAlone) {
+  // A listener whose backlog is full answers no new connection within 500 ms.
+  Listener late(LoopbackAddress(53), 0);
+  ASSERT_TRUE(late.ok());
+  win::SOCKET filler = ConnectTo(LoopbackAddress(53), 10000);
+  ASSERT_NE(filler, INVALID_SOCKET);
+  for (const char *address : {"127.0.0.52", "127.0.0.53"}) {
+    LogCapture log;
+    std::int32_t socket = 4321;
+    EXPECT_EQ(InitDOVCh(block(), address, &socket), 0) << address;
+    EXPECT_EQ(socket, 4321) << address;
+    EXPECT_EQ(log.Texts(),
+              std::vector<std::string>{
+                  std::string("OxaDOV01: InitDOVCh() Failed to connect to IP Address ") + address});
+  }
+  win::closesocket(filler);
+}
+
+TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
+  Listener reachable(LoopbackAddress(54));
+  ASSERT_TRUE(reachable.ok());
+  Configure(3, "127.0.0.55");  // nobody listens there
+  Configure(7, "127.0.0.54");
+  LogCapture log;
+
+  EXPECT_EQ(InitDOV(block()), 1);
+
+  std::int32_t socket = block()->stations[7].socket.Load();
+  ASSERT_NE(socket, kNoSocket);
+  EXPECT_EQ(block()->stations[3].socket.Load(), kNoSocket);
+  EXPECT_EQ(block()->stations[3].packet.Get(), nullptr);
+  EXPECT_EQ(block()->stations[3].message.Get(), nullptr);
+  EXPECT_NE(block()->stations[7].packet.Get(), nullptr);
+  EXPECT_NE(block()->stations[7].message.Get(), nullptr);
+  std::string s = std::to_string(socket);
+  EXPECT_EQ(log.Texts(),
+            (std::vector<std::string>{
+                "OxaDOV01: InitDOVCh() Failed to connect to IP Address 127.0.0.55",
+                "OxaDOV1: InitFms() Failed to connect to PLC 03 I.P. addr 127.0.0.55",
+                "OxaDOV01: InitDOVCh() Socket connected. IP 127.0.0.54 Socket " + s,
+                "OxaDOV1: InitFms() PLC 07 I.P. 127.0.0.54 Socket " + s + " connected successfully",
+            }));
+  win::SOCKET accepted = reachable.Accept(10000);
+  win::closesocket(accepted);
+  win::WSACleanup();  // InitDOV's own start-up
+}
+
+TEST_F(StationSockets, ColdStartWithoutStationsSaysSoOnce) {
+  LogCapture log;
+  EXPECT_EQ(InitDOV(block()), 0);
+  EXPECT_EQ(log.Texts(),
+            std::vector<std::string>{"OxaDOV1: InitFms() Failed to connect to ANY PLC"});
+  win::WSACleanup();
+}
+
+TEST_F(StationSockets, AConnectedStationGetsItsObjectsWithTheStartPacketOnce) {
+  EnsureStationObjects(block(), 9);
+  void *packet = block()->stations[9].packet.Get();
+  void *message = block()->stations[9].message.Get();
+  ASSERT_NE(packet, nullptr);
+  ASSERT_NE(message, nullptr);
+
+  void *connect = pvPktGetNextMessagePointer(packet, nullptr);
+  void *getConfig = pvPktGetNextMessagePointer(packet, connect);
+  EXPECT_EQ(wMsgGetMessageType(connect), kMessageConnect);
+  EXPECT_EQ(wMsgGetFirstField(connect), 0) << "the connect message has no fields";
+  EXPECT_EQ(wMsgGetMessageType(getConfig), kMessageGetConfig);
+  EXPECT_EQ(wCfgGetConfigRequest(getConfig), 1);
+  EXPECT_EQ(pvPktGetNextMessagePointer(packet, getConfig), nullptr);
+
+  EnsureStationObjects(block(), 9);  // a later connection keeps the objects
+  EXPECT_EQ(block()->stations[9].packet.Get(), packet);
+  EXPECT_EQ(block()->stations[9].message.Get(), message);
+}
+
+}  // namespace
