@@ -1,9 +1,5 @@
 #include "runner/driver_library.h"
 
-DriverLibrary::~DriverLibrary() {
-  if (module_ != nullptr) win::FreeLibrary(module_);
-}
-
 bool DriverLibrary::Load(const std::string &path, std::string *reason) {
   module_ = win::LoadLibraryA(path.c_str());
   if (module_ == nullptr) {

@@ -9,8 +9,9 @@ using OxaMainFunction = int(DEVADO_STDCALL *)(void *commandBlock);
 
 class DriverLibrary {
  public:
+  // The library stays loaded until the process exits: a driver thread may outlive driver
+  // end, which waits for its threads only so long, and the driver keeps state in statics.
   DriverLibrary() = default;
-  ~DriverLibrary();
   DriverLibrary(const DriverLibrary &) = delete;
   DriverLibrary &operator=(const DriverLibrary &) = delete;
 

@@ -1,51 +1,42 @@
-// devado-host: plays the host for the driver. It loads the driver library by name, as a
-// host would, and drives it through OxaMain.
+// devado-host: plays the host for the driver, to commission CountNet stations. It loads
+// the driver library by name, as a host would, drives it through OxaMain (driver
+// information, cold start, one parse per tag, driver end) and shows what the driver
+// writes into the stand-in runtime's gates and reports about the station links.
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "entry/command_block.h"
+#include "hevpro/hevpro_control.h"
+#include "runner/console.h"
 #include "runner/cp437.h"
 #include "runner/driver_library.h"
+#include "runner/driver_log.h"
+#include "runner/event_log.h"
+#include "runner/host_session.h"
+#include "runner/init_file_view.h"
+#include "runner/live_view.h"
+#include "runner/options.h"
+#include "runner/plain_output.h"
+#include "runner/runtime_hooks.h"
+#include "runner/tag_list.h"
 
 namespace {
 
-constexpr int kDriverInfoCommand = 14;
+using SteadyClock = std::chrono::steady_clock;
 
-struct Options {
-  std::string driverPath;
-  bool hex = false;
-  bool help = false;
-};
+// The driver keeps the receive time-out but the stations push their data, so it only
+// needs to be plausible: half a second.
+constexpr std::int32_t kReceiveTimeoutCs = 50;
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(500);
+constexpr auto kPollPeriod = std::chrono::milliseconds(50);
 
-void PrintUsage() {
-  std::puts(
-      "usage: devado-host [--driver PATH] [--hex]\n"
-      "\n"
-      "Loads the driver as the host does and shows what it reports about itself:\n"
-      "its name, its banner and the size of the instance block the host must allocate.\n"
-      "\n"
-      "  --driver PATH  the driver library (default: the one beside this program)\n"
-      "  --hex          print the driver information as bytes, for comparing builds\n"
-      "  --help         this text");
-}
-
-bool ParseOptions(int argc, char **argv, Options *options) {
-  options->driverPath = DefaultDriverPath(argv[0]);
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--driver" && i + 1 < argc) {
-      options->driverPath = argv[++i];
-    } else if (arg == "--hex") {
-      options->hex = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options->help = true;
-    } else {
-      std::fprintf(stderr, "devado-host: unknown option '%s' (see --help)\n", arg.c_str());
-      return false;
-    }
-  }
-  return true;
+int Fail(const std::string &reason) {
+  std::fprintf(stderr, "devado-host: %s\n", reason.c_str());
+  return 1;
 }
 
 void PrintHex(const char *label, const void *data, std::size_t size) {
@@ -56,52 +47,238 @@ void PrintHex(const char *label, const void *data, std::size_t size) {
   std::printf("\n");
 }
 
-// The pointers in the record differ between processes; in hex mode the texts they point
-// to are shown instead.
-void PrintDriverInfo(const DriverInfoRecord &record, bool hex) {
+// The pointers in the record differ between processes; the texts they point to are
+// shown instead.
+void PrintInfoBytes(const DriverInfoRecord &record) {
   const char *name = record.name.Get();
   const char *banner = record.banner.Get();
-  if (hex) {
-    PrintHex("value0", &record.hostValue0, 4);
-    PrintHex("name", name, std::strlen(name) + 1);
-    PrintHex("banner", banner, std::strlen(banner) + 1);
-    PrintHex("blockSize", &record.blockSize, 4);
-    PrintHex("value16", &record.hostValue16, 4);
-    PrintHex("value28", &record.hostValue28, 4);
-    return;
+  PrintHex("value0", &record.hostValue0, 4);
+  PrintHex("name", name, std::strlen(name) + 1);
+  PrintHex("banner", banner, std::strlen(banner) + 1);
+  PrintHex("blockSize", &record.blockSize, 4);
+  PrintHex("value16", &record.hostValue16, 4);
+  PrintHex("value28", &record.hostValue28, 4);
+}
+
+// The banner for today's terminals: UTF-8, plain line ends, no trailing line end.
+std::string BannerText(const char *banner) {
+  std::string text;
+  for (char c : Cp437ToUtf8(banner)) {
+    if (c != '\r') text += c;
   }
-  std::printf("Driver name: %s\n", name);
-  std::printf("Banner (%u bytes):%s", static_cast<unsigned>(std::strlen(banner)),
-              Cp437ToUtf8(banner).c_str());
-  std::printf("Instance block: %d bytes\n", record.blockSize.Get());
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+struct Run {
+  Options options;
+  InitFileView init;
+  std::vector<TagEntry> tags;
+  bool live = false;
+  std::string driverName;
+  std::vector<std::string> notes;  // about the tags, for the live view
+};
+
+bool LoadTags(Run *run) {
+  if (run->options.tagsPath.empty()) {
+    std::vector<int> numbers;
+    for (const ConfiguredStation &station : run->init.stations) numbers.push_back(station.number);
+    run->tags = DefaultTags(numbers, run->options.channels);
+    return true;
+  }
+  std::vector<std::string> errors;
+  if (ReadTagList(run->options.tagsPath, &run->tags, &errors)) return true;
+  for (const std::string &error : errors) std::fprintf(stderr, "%s\n", error.c_str());
+  return false;
+}
+
+// Cold start runs on a thread of its own while this one shows how far the driver has
+// come with connecting the stations (up to half a second each).
+int ColdStartShowingProgress(HostSession &session, EventLog &events, const Run &run,
+                             std::vector<std::string> *lines) {
+  std::atomic<bool> done{false};
+  int result = 0;
+  std::thread worker([&] {
+    events.BeginCapture();
+    result = session.ColdStart(kReceiveTimeoutCs);
+    *lines = events.EndCapture();
+    done = true;
+  });
+  int total = static_cast<int>(run.init.stations.size());
+  while (!done) {
+    if (run.live) {
+      std::printf("\rconnecting stations %d/%d", events.Snapshot(0).connectResults, total);
+      std::fflush(stdout);
+    }
+    std::this_thread::sleep_for(kPollPeriod);
+  }
+  worker.join();
+  if (run.live) {
+    std::printf("\rconnecting stations %d/%d\n", events.Snapshot(0).connectResults, total);
+  }
+  return result;
+}
+
+TagOutcome ParseTag(HostSession &session, EventLog &events, const Run &run, int gateId,
+                    const TagEntry &tag) {
+  TagOutcome outcome;
+  outcome.tag = tag;
+  outcome.gateId = gateId;
+  HevCtlDefineGate(gateId, tag.address.c_str(), tag.gateType, run.options.instance - 1);
+  ParseParams params;
+  events.BeginCapture();
+  int result = session.Parse(tag.address, gateId, tag.gateType, &params);
+  std::vector<std::string> lines = events.EndCapture();
+  outcome.accepted = result == kCommandOk;
+  if (!outcome.accepted) {
+    outcome.reason = RefusalReason(lines);
+    if (outcome.reason.empty()) outcome.reason = "refused with result " + std::to_string(result);
+    return outcome;
+  }
+  int station = params.station.Get();
+  bool channelTag = tag.gateType == kHevGateFloat;
+  int channel = params.channel.Get();
+  events.AddGate(gateId, tag.address, station, channelTag ? channel : -1);
+  // The host finds gates by exact address, and the driver writes the canonical one.
+  if (channelTag && ChannelAddress(station, channel) != tag.address) {
+    outcome.note = "the driver writes this channel to gate " + ChannelAddress(station, channel) +
+                   ", so gate " + tag.address + " receives nothing";
+  }
+  return outcome;
+}
+
+LiveHeader HeaderOf(const Run &run, SteadyClock::time_point start) {
+  LiveHeader header;
+  header.driverName = run.driverName;
+  header.instance = run.options.instance;
+  header.initFile = run.init.fileName;
+  header.updateRate = run.init.updateRate;
+  header.elapsed = std::chrono::duration_cast<std::chrono::seconds>(SteadyClock::now() - start);
+  header.durationSeconds = run.options.durationSeconds;
+  header.notes = run.notes;
+  return header;
+}
+
+void Redraw(const Run &run, const EventLog &events, SteadyClock::time_point start) {
+  int rows = 0;
+  int columns = 0;
+  TerminalSize(&rows, &columns);
+  DrawInPlace(stdout,
+              RenderLiveView(HeaderOf(run, start), events.Snapshot(kLiveLogLines), rows, columns));
+}
+
+// Until the duration has passed or a stop is requested; returns the seconds run.
+double RunUntilDone(const Run &run, const EventLog &events) {
+  auto start = SteadyClock::now();
+  auto end = start + std::chrono::seconds(run.options.durationSeconds);
+  auto nextDraw = start;
+  while (!StopRequested() && (run.options.durationSeconds == 0 || SteadyClock::now() < end)) {
+    if (run.live && SteadyClock::now() >= nextDraw) {
+      Redraw(run, events, start);
+      nextDraw += kRedrawPeriod;
+    }
+    std::this_thread::sleep_for(kPollPeriod);
+  }
+  if (run.live) Redraw(run, events, start);
+  return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+std::string InfoFailure(int result) {
+  return "the driver answered " + std::to_string(result) + " to the information command";
+}
+
+// Driver information, then cold start; 0, or the exit status of a failure.
+int StartDriver(HostSession &session, EventLog &events, PlainOutput &printer, Run &run) {
+  DriverInfoRecord record;
+  int result = session.DriverInfo(&record);
+  if (result != kCommandOk) return Fail(InfoFailure(result));
+  run.driverName = record.name.Get();
+  printer.DriverInfo(run.driverName, BannerText(record.banner.Get()), record.blockSize.Get());
+  std::vector<std::string> coldStartLines;
+  result = ColdStartShowingProgress(session, events, run, &coldStartLines);
+  printer.ColdStart(result, static_cast<int>(run.init.stations.size()), run.init.fileName,
+                    run.init.updateRate);
+  if (result == kCommandOk) return 0;
+  session.End();
+  std::string last = coldStartLines.empty() ? "" : ": " + coldStartLines.back();
+  return Fail("cold start failed with result " + std::to_string(result) + last);
+}
+
+// Defines each tag as a gate and has the driver parse it; returns how many it accepted.
+int ParseTags(HostSession &session, EventLog &events, PlainOutput &printer, Run &run) {
+  std::vector<TagOutcome> outcomes;
+  int accepted = 0;
+  for (std::size_t i = 0; i < run.tags.size(); ++i) {
+    TagOutcome outcome = ParseTag(session, events, run, static_cast<int>(i) + 1, run.tags[i]);
+    accepted += outcome.accepted ? 1 : 0;
+    if (!outcome.accepted) {
+      run.notes.push_back("refused " + outcome.tag.address + ": " + outcome.reason);
+    }
+    if (!outcome.note.empty()) run.notes.push_back(outcome.tag.address + ": " + outcome.note);
+    outcomes.push_back(outcome);
+  }
+  printer.Tags(outcomes);
+  return accepted;
+}
+
+int Commission(const DriverLibrary &driver, Run &run) {
+  PlainOutput printer(stdout, run.options.output == OutputMode::kJson);
+  EventLog events(run.init.stations, run.live ? nullptr : &printer);
+  RuntimeHooks hooks(&events);
+  std::string error;
+  if (!run.options.logPath.empty() && !hooks.OpenLogFile(run.options.logPath, &error)) {
+    return Fail("cannot write the log file " + error);
+  }
+  hooks.Attach();
+  CatchStopSignals();
+  HostSession session(driver, run.options.instance);
+  if (int status = StartDriver(session, events, printer, run)) return status;
+  if (ParseTags(session, events, printer, run) == 0) {
+    session.End();
+    return Fail("the driver accepted none of the " + std::to_string(run.tags.size()) + " tags");
+  }
+  printer.Running(run.live ? 0 : run.options.durationSeconds);
+  if (run.live) ShowCursor(stdout, false);
+  double seconds = RunUntilDone(run, events);
+  int result = session.End();
+  if (run.live) ShowCursor(stdout, true);
+  printer.Summary(seconds, result, events.Snapshot(0).stations);
+  return 0;
+}
+
+int ShowDriverBytes(const DriverLibrary &driver) {
+  HostSession session(driver, 1);
+  DriverInfoRecord record;
+  int result = session.DriverInfo(&record);
+  if (result != kCommandOk) return Fail(InfoFailure(result));
+  PrintInfoBytes(record);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) return 2;
-  if (options.help) {
-    PrintUsage();
+  Run run;
+  std::string error;
+  if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &run.options, &error)) {
+    std::fprintf(stderr, "devado-host: %s (see --help)\n", error.c_str());
+    return 2;
+  }
+  if (run.options.help) {
+    std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
+  if (run.options.driverPath.empty()) run.options.driverPath = DefaultDriverPath(argv[0]);
   DriverLibrary driver;
-  std::string reason;
-  if (!driver.Load(options.driverPath, &reason)) {
-    std::fprintf(stderr, "devado-host: %s\n", reason.c_str());
-    return 1;
+  if (!driver.Load(run.options.driverPath, &error)) return Fail(error);
+  if (run.options.hex) return ShowDriverBytes(driver);
+  if (!ReadInitFileView(run.options.instance, &run.init, &error)) {
+    return Fail("cannot read the init file " + error +
+                " (the driver reads its stations from this file in the current directory)");
   }
-  DriverInfoRecord record;
-  std::memset(&record, 0, sizeof record);
-  CommandBlock command;
-  std::memset(&command, 0, sizeof command);
-  command.command.Set(kDriverInfoCommand);
-  command.params.Set(&record);
-  int rc = driver.Call(&command);
-  if (rc != 0) {
-    std::fprintf(stderr, "devado-host: the driver answered %d to the information command\n", rc);
-    return 1;
-  }
-  PrintDriverInfo(record, options.hex);
-  return 0;
+  if (!LoadTags(&run)) return Fail("the tag list has errors; nothing was run");
+  run.live = run.options.output == OutputMode::kLive ||
+             (run.options.output == OutputMode::kAuto && StdoutIsTerminal());
+  PrepareConsole(run.live);
+  return Commission(driver, run);
 }

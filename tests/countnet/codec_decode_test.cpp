@@ -78,6 +78,8 @@ const struct {
     {"SampleChannelCount33", Msg({U16(114, 1), Raw(101, {33})}),
      SampleAt(0, 1, kCodecDecodeFailed, [](auto &r) { EXPECT_LE(r.channelCount, 32); })},
     {"SampleNoField114", Msg({Raw(101, {1}), U32(116, 5)}), SampleAt(0, 1, kCodecDecodeFailed)},
+    {"SampleEmptyField115", Msg({U16(114, 1), Raw(115, {})}),
+     SampleAt(0, 1, kCodecDecodeFailed, [](auto &) {})},
     {"SampleEmpty114", Msg({Raw(114, {}), U32(116, 5)}), SampleAt(0, 1, kCodecDecodeFailed)},
     {"SampleSecondByPosition", kThreeRecords,
      SampleAt(1, 1, 0,

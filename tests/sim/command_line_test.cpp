@@ -70,6 +70,18 @@ TEST(SimCommandLine, SetsEverySetting) {
   EXPECT_EQ(line.seconds, 3);
   EXPECT_FALSE(line.watchInput);
   EXPECT_TRUE(line.quiet);
+  // A spell of silence set before the first --address belongs to every station.
+  sim::CommandLine scheduled;
+  ASSERT_TRUE(sim::ParseCommandLine({"--silent-for", "15", "--address", "127.0.0.9", "--address",
+                                     "127.0.0.10", "--silent-from", "20"},
+                                    &scheduled, &error))
+      << error;
+  ASSERT_EQ(scheduled.silences.size(), 2u);
+  EXPECT_EQ(scheduled.silences[0].fromSeconds, -1);
+  EXPECT_EQ(scheduled.silences[0].forSeconds, 15);
+  EXPECT_EQ(scheduled.silences[1].fromSeconds, 20);
+  EXPECT_EQ(scheduled.silences[1].forSeconds, 15);
+  EXPECT_FALSE(sim::ParseCommandLine({"--silent-for", "0"}, &scheduled, &error));
   for (const char *name : {"none", "silent", "close", "reset", "garbage", "wrong-magic",
                            "bad-length", "split", "burst", "refuse", "late"}) {
     sim::FaultMode mode = sim::FaultMode::kNone;

@@ -1,0 +1,92 @@
+#include "runner/console.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void OnStopSignal(int) {
+  stopRequested = 1;
+}
+
+int FromEnvironment(const char *name, int fallback) {
+  const char *text = std::getenv(name);
+  int value = text != nullptr ? std::atoi(text) : 0;
+  return value > 0 ? value : fallback;
+}
+
+bool AskTerminal(int *rows, int *columns);
+
+}  // namespace
+
+void TerminalSize(int *rows, int *columns) {
+  if (AskTerminal(rows, columns) && *rows > 0 && *columns > 0) return;
+  *rows = FromEnvironment("LINES", 24);
+  *columns = FromEnvironment("COLUMNS", 80);
+}
+
+void CatchStopSignals() {
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+}
+
+bool StopRequested() {
+  return stopRequested != 0;
+}
+
+// The one place where the platforms differ beyond the platform layer.
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+
+namespace {
+
+bool AskTerminal(int *rows, int *columns) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return false;
+  *rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+  *columns = info.srWindow.Right - info.srWindow.Left + 1;
+  return true;
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() {
+  return _isatty(_fileno(stdout)) != 0;
+}
+
+void PrepareConsole(bool ansi) {
+  SetConsoleOutputCP(CP_UTF8);
+  if (!ansi) return;
+  // Windows 10 and later interpret ANSI sequences once asked to.
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+bool AskTerminal(int *rows, int *columns) {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return false;
+  *rows = size.ws_row;
+  *columns = size.ws_col;
+  return true;
+}
+
+}  // namespace
+
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) != 0;
+}
+
+void PrepareConsole(bool) {}
+
+#endif

@@ -1,0 +1,17 @@
+// What the runner needs of the console beyond the platform layer: whether standard
+// output is a terminal, its size, text that the terminal shows as meant (UTF-8, ANSI
+// sequences), and a stop request from Ctrl-C or SIGTERM.
+#pragma once
+
+bool StdoutIsTerminal();
+
+// Rows and columns of the terminal on standard output; when it does not tell, LINES and
+// COLUMNS from the environment, else 24 x 80.
+void TerminalSize(int *rows, int *columns);
+
+// Lets the console show UTF-8 text and, when `ansi`, ANSI escape sequences.
+void PrepareConsole(bool ansi);
+
+// From now on, Ctrl-C and SIGTERM only set the stop request.
+void CatchStopSignals();
+bool StopRequested();

@@ -1,0 +1,160 @@
+#include "runner/event_log.h"
+
+#include <algorithm>
+
+#include "runner/driver_log.h"
+
+namespace {
+
+constexpr int kAirFlowSlot = 1 << 20;  // written after every channel of a sample
+constexpr std::size_t kKeptLines = 64;
+constexpr int kStatusFailed = 1;
+
+std::string WithoutNewline(const std::string &text) {
+  return !text.empty() && text.back() == '\n' ? text.substr(0, text.size() - 1) : text;
+}
+
+}  // namespace
+
+EventLog::EventLog(const std::vector<ConfiguredStation> &stations, EventSink *sink) : sink_(sink) {
+  for (const ConfiguredStation &configured : stations) {
+    StationState station;
+    station.number = configured.number;
+    station.address = configured.address;
+    stations_.push_back(station);
+  }
+}
+
+StationState *EventLog::Find(int station) {
+  for (StationState &state : stations_) {
+    if (state.number == station) return &state;
+  }
+  return nullptr;
+}
+
+void EventLog::AddGate(int gateId, const std::string &address, int station, int channel) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  gates_[gateId] = {address, station, channel < 0 ? kAirFlowSlot : channel};
+  StationState *state = Find(station);
+  if (state == nullptr) return;
+  if (channel < 0) {
+    state->hasAirFlowTag = true;
+    return;
+  }
+  auto &channels = state->channels;
+  auto at = std::find_if(channels.begin(), channels.end(),
+                         [channel](const ChannelReading &c) { return c.channel >= channel; });
+  if (at == channels.end() || at->channel != channel) channels.insert(at, {channel, false, 0});
+}
+
+// The driver writes a sample's gates in channel order and the air flow last, so a write
+// that does not come after the station's previous one in that order begins a sample.
+void EventLog::CountSample(StationState &station, int slot, WallTime now) {
+  auto last = lastSlot_.find(station.number);
+  if (last == lastSlot_.end() || slot <= last->second) ++station.samples;
+  lastSlot_[station.number] = slot;
+  station.sampled = true;
+  station.lastSample = now;
+}
+
+void EventLog::Record(StationState &station, const Gate &gate, double value) {
+  ++station.writes;
+  if (gate.slot == kAirFlowSlot) {
+    station.airFlow = value != 0 ? AirFlowState::kOk : AirFlowState::kFail;
+    return;
+  }
+  for (ChannelReading &reading : station.channels) {
+    if (reading.channel != gate.slot) continue;
+    reading.written = true;
+    reading.value = value;
+  }
+}
+
+void EventLog::OnGateWrite(int gateId, double value) {
+  WallTime now = std::chrono::system_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto gate = gates_.find(gateId);
+  if (gate == gates_.end()) return;
+  StationState *station = Find(gate->second.station);
+  if (station != nullptr) {
+    CountSample(*station, gate->second.slot, now);
+    Record(*station, gate->second, value);
+  }
+  if (sink_ != nullptr) sink_->Gate(now, gate->second.address, value);
+}
+
+void EventLog::OnLinkStatus(int station, int status) {
+  WallTime now = std::chrono::system_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool failed = status == kStatusFailed;
+  Keep({now, status,
+        "link status of station " + std::to_string(station) + ": " +
+            (failed ? "failed" : "restored"),
+        true});
+  StationState *state = Find(station);
+  if (state != nullptr) {
+    state->link = failed ? LinkState::kFailed : LinkState::kRestored;
+    state->linkSince = now;
+    ++(failed ? state->failures : state->recoveries);
+  }
+  if (sink_ != nullptr) sink_->Link(now, station, status);
+}
+
+bool EventLog::TakeFacts(const std::string &text, WallTime now) {
+  LineFacts facts = RecognizeLine(text);
+  bool coldStart =
+      facts.kind == LineKind::kStationConnected || facts.kind == LineKind::kStationNotConnected;
+  if (!coldStart && facts.kind != LineKind::kStationReconnected) {
+    return facts.kind != LineKind::kChannelValue && facts.kind != LineKind::kArming;
+  }
+  StationState *state = Find(facts.station);
+  if (coldStart) {
+    ++connectResults_;
+    bool connected = facts.kind == LineKind::kStationConnected;
+    if (sink_ != nullptr) sink_->Connect(now, facts.station, connected);
+    if (state == nullptr) return true;
+    state->link = connected ? LinkState::kConnected : LinkState::kNotConnected;
+    state->linkSince = now;
+  } else if (state != nullptr && state->link == LinkState::kNotConnected) {
+    // A failed link becomes "restored" only when the driver reports it so.
+    state->link = LinkState::kConnected;
+    state->linkSince = now;
+  }
+  return true;
+}
+
+void EventLog::OnLogLine(int level, const std::string &text) {
+  WallTime now = std::chrono::system_clock::now();
+  std::string line = WithoutNewline(text);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (capturing_ && std::this_thread::get_id() == captureThread_) captured_.push_back(line);
+  if (TakeFacts(line, now)) Keep({now, level, line, false});
+}
+
+void EventLog::Keep(const LogEntry &entry) {
+  lines_.push_back(entry);
+  if (lines_.size() > kKeptLines) lines_.pop_front();
+}
+
+void EventLog::BeginCapture() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  capturing_ = true;
+  captureThread_ = std::this_thread::get_id();
+  captured_.clear();
+}
+
+std::vector<std::string> EventLog::EndCapture() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  capturing_ = false;
+  return std::move(captured_);
+}
+
+EventSnapshot EventLog::Snapshot(std::size_t recentLines) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  EventSnapshot snapshot;
+  snapshot.stations = stations_;
+  std::size_t first = lines_.size() > recentLines ? lines_.size() - recentLines : 0;
+  snapshot.recentLines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end());
+  snapshot.connectResults = connectResults_;
+  return snapshot;
+}

@@ -1,0 +1,114 @@
+// What the driver did during the run, as the runner learns it from the runtime: gate
+// writes, link status reports and log lines, turned into the state of each station and
+// the counters of the summary. The runtime calls in on the driver's threads; the
+// runner's main thread reads snapshots.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runner/clock_text.h"
+#include "runner/init_file_view.h"
+
+enum class LinkState {
+  kWaiting,       // cold start has not connected it yet
+  kConnected,     // connected by cold start, or by the re-open thread before any failure
+  kNotConnected,  // cold start could not connect it
+  kFailed,        // the driver reported the link failed
+  kRestored,      // the driver reported the link restored
+};
+
+enum class AirFlowState { kUnknown, kOk, kFail };
+
+struct ChannelReading {
+  int channel = 0;
+  bool written = false;
+  double value = 0;
+};
+
+struct StationState {
+  int number = 0;
+  std::string address;
+  LinkState link = LinkState::kWaiting;
+  WallTime linkSince{};
+  bool sampled = false;
+  WallTime lastSample{};
+  long samples = 0;
+  long writes = 0;
+  long failures = 0;
+  long recoveries = 0;
+  std::vector<ChannelReading> channels;  // by channel
+  bool hasAirFlowTag = false;
+  AirFlowState airFlow = AirFlowState::kUnknown;
+};
+
+struct LogEntry {
+  WallTime time;
+  int level = 0;
+  std::string text;
+  bool linkReport = false;  // not a log line: a link status report to the host
+};
+
+struct EventSnapshot {
+  std::vector<StationState> stations;
+  // Oldest first: the driver's log lines but those repeated per channel or per tag, and
+  // the link status reports.
+  std::vector<LogEntry> recentLines;
+  int connectResults = 0;  // stations that cold start connected or gave up
+};
+
+// Receives each event as it happens, on the thread that caused it, one at a time.
+class EventSink {
+ public:
+  virtual ~EventSink() = default;
+  virtual void Gate(WallTime time, const std::string &address, double value) = 0;
+  virtual void Link(WallTime time, int station, int status) = 0;
+  virtual void Connect(WallTime time, int station, bool connected) = 0;
+};
+
+class EventLog {
+ public:
+  EventLog(const std::vector<ConfiguredStation> &stations, EventSink *sink);
+
+  // A tag that the driver accepted: a channel gate, or the air-flow gate (channel -1).
+  void AddGate(int gateId, const std::string &address, int station, int channel);
+
+  void OnGateWrite(int gateId, double value);
+  void OnLinkStatus(int station, int status);
+  void OnLogLine(int level, const std::string &text);
+
+  // Collects the lines that the calling thread logs until EndCapture.
+  void BeginCapture();
+  std::vector<std::string> EndCapture();
+
+  EventSnapshot Snapshot(std::size_t recentLines) const;
+
+ private:
+  struct Gate {
+    std::string address;
+    int station;
+    int slot;  // the channel, or kAirFlowSlot: the order in which a sample is written
+  };
+
+  StationState *Find(int station);
+  void CountSample(StationState &station, int slot, WallTime now);
+  void Record(StationState &station, const Gate &gate, double value);
+  // False for a line not worth showing among the recent ones.
+  bool TakeFacts(const std::string &text, WallTime now);
+  void Keep(const LogEntry &entry);
+
+  mutable std::mutex mutex_;
+  EventSink *sink_;
+  std::vector<StationState> stations_;
+  std::map<int, Gate> gates_;
+  std::map<int, int> lastSlot_;  // per station: the slot of its latest gate write
+  std::deque<LogEntry> lines_;
+  int connectResults_ = 0;
+  bool capturing_ = false;
+  std::thread::id captureThread_;
+  std::vector<std::string> captured_;
+};

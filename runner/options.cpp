@@ -1,0 +1,143 @@
+#include "runner/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kMaxInstance = 255;  // the runtime keeps driver indexes 0..254
+constexpr int kMaxChannels = 32;   // a sample holds at most 32 size channels
+constexpr int kMaxDurationSeconds = 1000000;
+
+bool ToInt(const std::string &text, int low, int high, int *value) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  errno = 0;
+  long parsed = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
+bool TakeFlag(const std::string &name, Options *options) {
+  if (name == "--plain") {
+    options->output = OutputMode::kPlain;
+  } else if (name == "--live") {
+    options->output = OutputMode::kLive;
+  } else if (name == "--json") {
+    options->output = OutputMode::kJson;
+  } else if (name == "--hex") {
+    options->hex = true;
+  } else if (name == "--help" || name == "-h") {
+    options->help = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Options with a value; false for an unknown name, *ok false for a bad value.
+bool TakeValue(const std::string &name, const std::string &value, Options *options, bool *ok) {
+  *ok = true;
+  if (name == "--driver") {
+    options->driverPath = value;
+  } else if (name == "--tags") {
+    options->tagsPath = value;
+  } else if (name == "--log") {
+    options->logPath = value;
+  } else if (name == "--instance") {
+    *ok = ToInt(value, 1, kMaxInstance, &options->instance);
+  } else if (name == "--channels") {
+    *ok = ToInt(value, 0, kMaxChannels, &options->channels);
+  } else if (name == "--duration") {
+    *ok = ToInt(value, 0, kMaxDurationSeconds, &options->durationSeconds);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &name = args[i];
+    if (TakeFlag(name, options)) continue;
+    bool ok = true;
+    std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+    if (!TakeValue(name, value, options, &ok)) {
+      *error = "unknown option '" + name + "'";
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      *error = "option " + name + " needs a value";
+      return false;
+    }
+    if (!ok) {
+      *error = "bad value '" + value + "' for " + name;
+      return false;
+    }
+    ++i;
+  }
+  return true;
+}
+
+std::string UsageText() {
+  return "usage: devado-host [OPTIONS]\n"
+         "\n"
+         "Plays the host for the devado driver, to commission CountNet stations: loads\n"
+         "the driver library, shows its information, cold-starts a driver instance in\n"
+         "the current directory (the driver reads its init file DEVADOnn.int there),\n"
+         "defines and parses the tags, shows what the driver writes into the gates and\n"
+         "reports about the station links, then ends the driver and prints a summary.\n"
+         "\n"
+         "Options:\n"
+         "  --driver PATH   the driver library (default: the one beside this program)\n"
+         "  --instance N    the driver instance, 1 to 255 (default 1); instance 1 reads\n"
+         "                  DEVADO01.int\n"
+         "  --tags FILE     the tags to define and parse (see below; default: for every\n"
+         "                  station of the init file, its channel tags and its air-flow tag)\n"
+         "  --channels N    channel tags per station without --tags: sssF0000 up to\n"
+         "                  channel N-1, 0 to 32 (default 6)\n"
+         "  --duration S    run S seconds once the tags are parsed, then end the driver\n"
+         "                  (default 0: until Ctrl-C or SIGTERM)\n"
+         "  --plain         one line per gate write (time, address, value) and per link\n"
+         "                  change, instead of the live view; the default when standard\n"
+         "                  output is not a terminal\n"
+         "  --json          the same events as JSON lines, with a closing summary line\n"
+         "  --live          the live view even when standard output is not known as a\n"
+         "                  terminal, e.g. a terminal behind a pipe; its size is then\n"
+         "                  taken from LINES and COLUMNS\n"
+         "  --log FILE      every driver log line, with its time and level, into FILE\n"
+         "  --hex           print the driver information as bytes and stop (for comparing\n"
+         "                  the builds of two platforms)\n"
+         "  --help, -h      this text\n"
+         "\n"
+         "Tag list: one tag per line, ADDRESS TYPE, where ADDRESS is the tag address as\n"
+         "the host would give it (sssFcccc for a channel, sssAIR_FLOW for the air flow)\n"
+         "and TYPE the gate type: float, signed16 (or int16), unsigned16 (or uint16).\n"
+         "A # starts a comment; blank lines are skipped. A line in error is reported\n"
+         "as FILE:LINE: message and nothing is run. Tags that the driver refuses are\n"
+         "listed with the driver's reason; the run goes on with the others.\n"
+         "\n"
+         "  # station 1: two channels and the air flow\n"
+         "  001F0000 float\n"
+         "  001F0001 float\n"
+         "  001AIR_FLOW unsigned16\n"
+         "\n"
+         "Live view (on a terminal): a block per station with its link state, the time\n"
+         "of its last sample, each channel's normalized value with a bar scaled to the\n"
+         "station's largest value, and the air-flow state; the driver's latest log\n"
+         "lines below. The summary counts, per station, the samples (the driver writes\n"
+         "a sample's gates in channel order, air flow last), the gate writes, the link\n"
+         "failures and the recoveries.\n"
+         "\n"
+         "Exit status: 0 after a run that ended the driver; 1 when the driver library\n"
+         "cannot be loaded, the init file cannot be read, the tag list has errors, the\n"
+         "cold start fails or the driver accepts no tag; 2 for a bad command line.\n"
+         "\n"
+         "Examples:\n"
+         "  devado-host --duration 60\n"
+         "  devado-host --tags tags.txt --plain --log driver.log\n"
+         "  devado-host --json --duration 10 > events.jsonl\n";
+}

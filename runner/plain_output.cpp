@@ -1,0 +1,172 @@
+#include "runner/plain_output.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr int kStatusFailed = 1;
+
+// JSON has no infinity or NaN.
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.6f", value);
+  return text;
+}
+
+std::string Format(const char *format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Quoted(WallTime time) {
+  return JsonString(TimeOfDay(time));
+}
+
+std::string StationNumber(int station) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03d", station);
+  return text;
+}
+
+}  // namespace
+
+std::string JsonString(const std::string &text) {
+  std::string json = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += static_cast<char>(c);
+    } else if (c == '\n') {
+      json += "\\n";
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      json += escape;
+    } else {
+      json += static_cast<char>(c);
+    }
+  }
+  return json + "\"";
+}
+
+void PlainOutput::Line(const std::string &text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::fputs(text.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void PlainOutput::DriverInfo(const std::string &name, const std::string &banner, int blockSize) {
+  if (json_) {
+    Line("{\"event\":\"driver\",\"name\":" + JsonString(name) +
+         ",\"banner\":" + JsonString(banner) + ",\"blockSize\":" + std::to_string(blockSize) + "}");
+    return;
+  }
+  Line("Driver name: " + name);
+  Line("Banner:" + banner);
+  Line("Instance block: " + std::to_string(blockSize) + " bytes");
+}
+
+void PlainOutput::ColdStart(int result, int stations, const std::string &initFile, int updateRate) {
+  if (json_) {
+    Line("{\"event\":\"coldstart\",\"result\":" + std::to_string(result) +
+         ",\"initFile\":" + JsonString(initFile) + ",\"stations\":" + std::to_string(stations) +
+         ",\"updateRate\":" + std::to_string(updateRate) + "}");
+    return;
+  }
+  Line("Cold start: result " + std::to_string(result) + "; " + std::to_string(stations) +
+       " stations in " + initFile + ", update rate " + std::to_string(updateRate) + " s");
+}
+
+void PlainOutput::TagLine(const TagOutcome &outcome) {
+  const TagEntry &tag = outcome.tag;
+  if (json_) {
+    std::string line = "{\"event\":\"tag\",\"address\":" + JsonString(tag.address) +
+                       ",\"type\":\"" + GateTypeName(tag.gateType) +
+                       "\",\"gate\":" + std::to_string(outcome.gateId) +
+                       ",\"accepted\":" + (outcome.accepted ? "true" : "false");
+    if (!outcome.reason.empty()) line += ",\"reason\":" + JsonString(outcome.reason);
+    if (!outcome.note.empty()) line += ",\"note\":" + JsonString(outcome.note);
+    Line(line + "}");
+  } else if (!outcome.accepted) {
+    Line("  refused " + tag.address + " (" + GateTypeName(tag.gateType) + "): " + outcome.reason);
+  } else if (!outcome.note.empty()) {
+    Line("  note: " + tag.address + ": " + outcome.note);
+  }
+}
+
+void PlainOutput::Tags(const std::vector<TagOutcome> &outcomes) {
+  int accepted = 0;
+  for (const TagOutcome &outcome : outcomes) accepted += outcome.accepted ? 1 : 0;
+  if (!json_) {
+    Line("Tags: " + std::to_string(accepted) + " accepted, " +
+         std::to_string(outcomes.size() - static_cast<std::size_t>(accepted)) + " refused");
+  }
+  for (const TagOutcome &outcome : outcomes) TagLine(outcome);
+}
+
+void PlainOutput::Running(int durationSeconds) {
+  if (json_) return;
+  Line(durationSeconds > 0 ? "Running for " + std::to_string(durationSeconds) + " s"
+                           : std::string("Running until Ctrl-C"));
+}
+
+void PlainOutput::Gate(WallTime time, const std::string &address, double value) {
+  if (json_) {
+    Line("{\"time\":" + Quoted(time) + ",\"event\":\"gate\",\"address\":" + JsonString(address) +
+         ",\"value\":" + JsonNumber(value) + "}");
+    return;
+  }
+  Line(TimeOfDay(time) + "  gate " + address + " = " + Format("%.6f", value));
+}
+
+void PlainOutput::Link(WallTime time, int station, int status) {
+  const char *state = status == kStatusFailed ? "failed" : "restored";
+  if (json_) {
+    Line("{\"time\":" + Quoted(time) + ",\"event\":\"link\",\"station\":" +
+         std::to_string(station) + ",\"status\":\"" + state + "\"}");
+    return;
+  }
+  Line(TimeOfDay(time) + "  link station " + StationNumber(station) + " " + state);
+}
+
+void PlainOutput::Connect(WallTime time, int station, bool connected) {
+  if (json_) {
+    Line("{\"time\":" + Quoted(time) + ",\"event\":\"connect\",\"station\":" +
+         std::to_string(station) + ",\"connected\":" + (connected ? "true" : "false") + "}");
+    return;
+  }
+  Line(TimeOfDay(time) + "  station " + StationNumber(station) +
+       (connected ? " connected" : " could not be connected"));
+}
+
+void PlainOutput::Summary(double seconds, int endResult,
+                          const std::vector<StationState> &stations) {
+  if (json_) {
+    std::string line = "{\"event\":\"summary\",\"seconds\":" + Format("%.1f", seconds) +
+                       ",\"endResult\":" + std::to_string(endResult) + ",\"stations\":[";
+    for (std::size_t i = 0; i < stations.size(); ++i) {
+      const StationState &s = stations[i];
+      line += std::string(i > 0 ? "," : "") + "{\"station\":" + std::to_string(s.number) +
+              ",\"address\":" + JsonString(s.address) +
+              ",\"samples\":" + std::to_string(s.samples) +
+              ",\"writes\":" + std::to_string(s.writes) +
+              ",\"failures\":" + std::to_string(s.failures) +
+              ",\"recoveries\":" + std::to_string(s.recoveries) + "}";
+    }
+    Line(line + "]}");
+    return;
+  }
+  Line("Summary: ran " + Format("%.1f", seconds) + " s; driver ended with result " +
+       std::to_string(endResult));
+  Line("  station  address          samples  gate writes  link failures  recoveries");
+  for (const StationState &s : stations) {
+    char text[160];
+    std::snprintf(text, sizeof text, "  %-7s  %-15s  %7ld  %11ld  %13ld  %10ld",
+                  StationNumber(s.number).c_str(), s.address.c_str(), s.samples, s.writes,
+                  s.failures, s.recoveries);
+    Line(text);
+  }
+}

@@ -1,0 +1,45 @@
+// The runner's line output: human-readable lines, or the same as JSON lines (one object
+// per line, each with an "event" member) for other programs to read.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "runner/event_log.h"
+#include "runner/tag_list.h"
+
+struct TagOutcome {
+  TagEntry tag;
+  int gateId = 0;
+  bool accepted = false;
+  std::string reason;  // why the driver refused it
+  std::string note;    // for an accepted tag whose gate the driver will not write
+};
+
+class PlainOutput : public EventSink {
+ public:
+  PlainOutput(std::FILE *out, bool json) : out_(out), json_(json) {}
+
+  void DriverInfo(const std::string &name, const std::string &banner, int blockSize);
+  void ColdStart(int result, int stations, const std::string &initFile, int updateRate);
+  void Tags(const std::vector<TagOutcome> &outcomes);
+  void Running(int durationSeconds);
+  void Summary(double seconds, int endResult, const std::vector<StationState> &stations);
+
+  void Gate(WallTime time, const std::string &address, double value) override;
+  void Link(WallTime time, int station, int status) override;
+  void Connect(WallTime time, int station, bool connected) override;
+
+ private:
+  void Line(const std::string &text);
+  void TagLine(const TagOutcome &outcome);
+
+  std::mutex mutex_;
+  std::FILE *out_;
+  bool json_;
+};
+
+// `text` as a JSON string, quotes included.
+std::string JsonString(const std::string &text);

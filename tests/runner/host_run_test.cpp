@@ -1,0 +1,164 @@
+// devado-host as a user runs it: a program started in a folder that holds the init
+// file, against simulated stations on loopback addresses, read through its JSON lines.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "sim/station.h"
+#include "tests/support/loopback.h"
+#include "tests/support/work_directory.h"
+
+namespace {
+
+using testing_support::TestAddress;
+using testing_support::WorkDirectory;
+
+// Made absolute while the current directory is still the build's (under Wine this also
+// gives the path its drive letter).
+const std::string kHost = std::filesystem::absolute(DEVADO_HOST_PATH).string();
+
+struct HostRun {
+  int status = 0;
+  std::vector<std::string> lines;  // standard output
+  std::string errors;              // standard error
+};
+
+std::string ReadFile(const std::string &name) {
+  std::ifstream file(name, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Runs devado-host in the current directory. The path is left unquoted: the shells of
+// the two platforms quote differently.
+HostRun RunHost(const std::string &arguments) {
+  EXPECT_EQ(kHost.find(' '), std::string::npos) << "a path with blanks: " << kHost;
+  HostRun run;
+  run.status = std::system((kHost + " " + arguments + " >out.txt 2>err.txt").c_str());
+  std::istringstream out(ReadFile("out.txt"));
+  for (std::string line; std::getline(out, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    run.lines.push_back(line);
+  }
+  run.errors = ReadFile("err.txt");
+  return run;
+}
+
+// The value of a member of a one-line JSON object: a string without its quotes, or the
+// text of a number, true or false; empty when absent.
+std::string Member(const std::string &line, const std::string &name) {
+  std::size_t at = line.find("\"" + name + "\":");
+  if (at == std::string::npos) return "";
+  at += name.size() + 3;
+  if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
+  return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+std::vector<std::string> Events(const HostRun &run, const std::string &event) {
+  std::vector<std::string> lines;
+  for (const std::string &line : run.lines) {
+    if (Member(line, "event") == event) lines.push_back(line);
+  }
+  return lines;
+}
+
+std::unique_ptr<sim::Station> StartStation(const std::string &address) {
+  sim::Options options;
+  options.address = address;
+  options.samplePeriodMs = 250;
+  auto station = std::make_unique<sim::Station>(options);
+  EXPECT_TRUE(station->Start()) << address;
+  return station;
+}
+
+TEST(HostRun, ShowsTheGateWritesOfEachStationAndEndsTheDriver) {
+  auto first = StartStation(TestAddress(0));
+  auto second = StartStation(TestAddress(1));
+  WorkDirectory directory;
+  // Station 3 is configured but nothing listens there.
+  directory.WriteInitFile(1, {"UPDATE RATE = 1", "001 = " + TestAddress(0),
+                              "002 = " + TestAddress(1), "003 = " + TestAddress(2)});
+  directory.Write("tags.txt",
+                  "001F0000 float\n001F0001 float\n001F0002 float\n001AIR_FLOW uint16\n"
+                  "002F0000 float\n002AIR_FLOW int16\n"
+                  "001F0003 uint16\n009F0000 float\n");
+
+  HostRun run = RunHost("--tags tags.txt --json --duration 4");
+
+  ASSERT_EQ(run.status, 0) << run.errors;
+  std::map<std::string, std::string> connected;
+  for (const std::string &line : Events(run, "connect")) {
+    connected[Member(line, "station")] = Member(line, "connected");
+  }
+  EXPECT_EQ(connected,
+            (std::map<std::string, std::string>{{"1", "true"}, {"2", "true"}, {"3", "false"}}));
+  std::map<std::string, std::string> refusals;
+  for (const std::string &line : Events(run, "tag")) {
+    if (Member(line, "accepted") == "false")
+      refusals[Member(line, "address")] = Member(line, "reason");
+  }
+  ASSERT_EQ(refusals.size(), 2u);
+  EXPECT_NE(refusals["001F0003"].find("Type must be 'float'"), std::string::npos);
+  EXPECT_NE(refusals["009F0000"].find("Station 9 not defined in Init file"), std::string::npos);
+
+  std::map<std::string, int> writes;
+  for (const std::string &line : Events(run, "gate")) {
+    ++writes[Member(line, "address")];
+    if (Member(line, "address").find("AIR_FLOW") != std::string::npos) {
+      EXPECT_EQ(Member(line, "value"), "1.000000") << line;
+    }
+  }
+  for (const char *address :
+       {"001F0000", "001F0001", "001F0002", "001AIR_FLOW", "002F0000", "002AIR_FLOW"}) {
+    EXPECT_GT(writes[address], 0) << address;
+  }
+  EXPECT_EQ(writes.size(), 6u);
+
+  // Every sample writes the air-flow gate once: so many samples, so many writes.
+  std::vector<std::string> summary = Events(run, "summary");
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(Member(summary[0], "endResult"), "0");
+  std::string expected = "{\"station\":1,\"address\":\"" + TestAddress(0) +
+                         "\",\"samples\":" + std::to_string(writes["001AIR_FLOW"]) +
+                         ",\"writes\":" + std::to_string(4 * writes["001AIR_FLOW"]) +
+                         ",\"failures\":0,\"recoveries\":0}";
+  EXPECT_NE(summary[0].find(expected), std::string::npos) << summary[0];
+  EXPECT_NE(summary[0].find("{\"station\":3,\"address\":\"" + TestAddress(2) +
+                            "\",\"samples\":0,\"writes\":0"),
+            std::string::npos)
+      << summary[0];
+}
+
+TEST(HostRun, RefusesToRunWithoutWhatItNeedsAndSaysWhy) {
+  const struct {
+    bool initFile;
+    const char *tags;  // null: no tag list
+    const char *arguments;
+    const char *error;  // a part of the one-line reason
+  } cases[] = {
+      {true, nullptr, "--driver no-such-driver.lib",
+       "cannot load the driver library 'no-such-driver.lib'"},
+      {false, nullptr, "", "cannot read the init file DEVADO01.int"},
+      {false, nullptr, "--instance 7", "cannot read the init file DEVADO07.int"},
+      {true, "001F0000 float\n001F0001 double\n", "--tags tags.txt",
+       "tags.txt:2: unknown type 'double'"},
+      {true, "009F0000 float\n", "--tags tags.txt", "the driver accepted none of the 1 tags"},
+      {true, nullptr, "--duration soon", "bad value 'soon' for --duration"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.arguments);
+    WorkDirectory directory;
+    if (c.initFile) directory.WriteInitFile(1, {"001 = " + TestAddress(0)});
+    if (c.tags != nullptr) directory.Write("tags.txt", c.tags);
+    HostRun run = RunHost(std::string("--json ") + c.arguments);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+  }
+}
+
+}  // namespace
