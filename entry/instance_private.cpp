@@ -60,14 +60,13 @@ void RequestStop(InstancePrivate &state) {
 }
 
 bool StopRequested(InstancePrivate &state) {
-  std::lock_guard<std::mutex> guard(state.stopLock);
-  return state.stopRequested;
+  return state.stopRequested.load();
 }
 
 bool PauseUnlessStopping(InstancePrivate &state, int milliseconds) {
   std::unique_lock<std::mutex> lock(state.stopLock);
   return !state.stopChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                     [&] { return state.stopRequested; });
+                                     [&] { return state.stopRequested.load(); });
 }
 
 void ThreadStarting(InstancePrivate &state) {

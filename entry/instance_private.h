@@ -10,6 +10,7 @@
 // - a station's objects lock guards its packet and message objects.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -51,7 +52,9 @@ struct InstancePrivate {
   // stations alone.
   std::mutex stopLock;
   std::condition_variable stopChanged;
-  bool stopRequested = false;
+  // Written under stopLock so that no pause misses it; read without it on every station
+  // check.
+  std::atomic<bool> stopRequested{false};
   int threadsRunning = 0;  // guarded by stopLock
 };
 

@@ -1,6 +1,7 @@
 #include "hevpro/log_sink.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -36,6 +37,11 @@ struct LogState {
   void *callbackContext = nullptr;
   bool capturing = false;
   CapturedLines captured;
+  // Whether a line goes anywhere; read without the lock so that a host that logs nothing
+  // pays nothing for the driver's detail lines.
+  std::atomic<bool> heard{true};
+
+  void UpdateHeard() { heard.store(sink != SinkKind::kOff || capturing); }
 };
 
 LogState &Log() {
@@ -62,6 +68,7 @@ void SelectSink(SinkKind sink, std::FILE *file, HevLogCallback callback, void *c
   log.file = file;
   log.callback = callback;
   log.callbackContext = context;
+  log.UpdateHeard();
 }
 
 // "HH:MM:SS.mmm [level] text", local time, one line.
@@ -118,11 +125,13 @@ void ResetLogging() {
   std::lock_guard<std::mutex> guard(log.lock);
   log.capturing = false;
   log.captured.Clear();
+  log.UpdateHeard();
 }
 
 }  // namespace hevpro
 
 extern "C" void err(int level, const char *format, ...) {
+  if (!Log().heard.load()) return;
   char text[kLineBufferSize];
   text[0] = '\0';
   if (format != nullptr) {
@@ -171,6 +180,7 @@ extern "C" void HevCtlCaptureStart(void) {
     std::lock_guard<std::mutex> guard(log.lock);
     log.captured.Clear();
     log.capturing = true;
+    log.UpdateHeard();
   });
 }
 
@@ -179,6 +189,7 @@ extern "C" void HevCtlCaptureStop(void) {
     LogState &log = Log();
     std::lock_guard<std::mutex> guard(log.lock);
     log.capturing = false;
+    log.UpdateHeard();
   });
 }
 

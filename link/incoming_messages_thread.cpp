@@ -42,7 +42,7 @@ class IncomingMessages {
     err(kLogOperational, "OxaDOV%.02d: Starting INCOMING_MESSAGES_Thread()", instance_);
     unsigned char message[24];
     while (!StopRequested(state_) && HevWaitMsg(block_->clientId, message, 1) != 0) {
-      for (int station = 0; station < kStationCount; ++station) CheckStation(station);
+      Pass();
       PauseUnlessStopping(state_, kPassPauseMs);
     }
     PauseUnlessStopping(state_, kStopFlagDelayMs);
@@ -51,22 +51,35 @@ class IncomingMessages {
   }
 
  private:
-  void CheckStation(int station) {
+  // The clock is read once per pass and again after anything that may have taken time
+  // (a packet, a close, a host call), so that a quiet pass costs one poll per station.
+  void Pass() {
+    now_ = MonotonicSeconds();
+    for (int station = 0; station < kStationCount; ++station) {
+      if (CheckStation(station)) now_ = MonotonicSeconds();
+    }
+  }
+
+  // True when the check did more than poll.
+  bool CheckStation(int station) {
     std::int32_t readable = kNoSocket;
     Report first = Report::kNone, second = Report::kNone;
+    bool closing = false;  // a close whose event wait failed took up to a second
     {
       StationPrivate &link = state_.stations[station];
       std::unique_lock<std::mutex> lock(link.link, std::try_to_lock);
-      if (!lock.owns_lock() || StopRequested(state_)) return;  // busy, or the driver ends
+      if (!lock.owns_lock() || StopRequested(state_)) return false;  // busy, or the driver ends
       if (link.closePending) {
         first = StoreClosed(station);
       } else {
         readable = Check(station, &first, &second);
       }
+      closing = link.closePending;
     }
     Send(station, first);
     Send(station, second);
     if (readable != kNoSocket) Receive(station, readable);
+    return closing || first != Report::kNone || second != Report::kNone || readable != kNoSocket;
   }
 
   // The checks under the link lock. Returns the socket when it has data to read.
@@ -74,7 +87,7 @@ class IncomingMessages {
     StationWatch &watch = watch_[station];
     std::int32_t socket = block_->stations[station].socket.Load();
     if (socket == kNoSocket) return kNoSocket;
-    std::int64_t checkTime = MonotonicSeconds();
+    std::int64_t checkTime = now_;
     // A connection that is new to this thread gets a whole silence period from now.
     std::uint32_t connection = state_.stations[station].connection;
     if (watch.connection != connection) {
@@ -83,7 +96,7 @@ class IncomingMessages {
     }
     if (watch.failed) {
       *first = Report::kRestored;
-      watch.lastData = MonotonicSeconds();
+      watch.lastData = now_;
       watch.failed = false;
     }
     if (checkTime - watch.lastData > kSilentPeriods * block_->updateRate.Get()) {
@@ -113,7 +126,7 @@ class IncomingMessages {
       return false;
     }
     watch.disconnectLogged = false;
-    watch.lastData = MonotonicSeconds();
+    watch.lastData = now_;
     return win::FdIsSet(s, &readable);
   }
 
@@ -186,6 +199,7 @@ class IncomingMessages {
   InstanceBlock *block_;
   InstancePrivate &state_;
   int instance_;
+  std::int64_t now_ = 0;
   StationWatch watch_[kStationCount];
 };
 

@@ -26,7 +26,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-constexpr int kPollMs = 10;
 constexpr int kBacklog = 8;
 constexpr int kFillerConnectMs = 1000;
 constexpr int kListenRetryMs = 500;
@@ -319,9 +318,9 @@ void Station::Impl::Poll() {
     win::FdSet(connection, &readable);
     any = true;
   }
-  win::timeval timeout{0, kPollMs * 1000};
+  win::timeval timeout{options.pollMs / 1000, options.pollMs % 1000 * 1000};
   if (!any || win::select(0, &readable, nullptr, nullptr, &timeout) < 0) {
-    Pause(kPollMs);
+    Pause(options.pollMs);
     return;
   }
   bool listenerReady = listening == Listening::kNormal && win::FdIsSet(listener, &readable);
@@ -533,7 +532,7 @@ bool Station::Impl::Write(const std::uint8_t *data, std::size_t length) {
     }
     int error = win::WSAGetLastError();
     if (error == WSAEWOULDBLOCK && Clock::now() < deadline && !Stopping()) {
-      net::WaitWritable(connection, kPollMs);
+      net::WaitWritable(connection, options.pollMs);
       continue;
     }
     std::string reason = error != WSAEWOULDBLOCK ? "send failed, error " + std::to_string(error)

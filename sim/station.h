@@ -57,6 +57,9 @@ struct Options : SampleProfile {
   int splitPauseMs = 50;
   // The sample period; 0 takes it from field 106 (hundredths of a second).
   int samplePeriodMs = 0;
+  // How often the station's thread looks for work when nothing arrives: shorter answers
+  // commands from other threads sooner, longer costs less CPU with many stations.
+  int pollMs = 10;
   std::function<void(const std::string &)> log;
 };
 

@@ -62,9 +62,12 @@ int TimeoutMs(const timeval *timeout) {
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
+// A signal that interrupts the wait resumes it for the time that is left. The clock is
+// read only for a real wait: the driver polls every station with a zero timeout.
 int PollRetrying(PollSet &set, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  Clock::time_point deadline;
+  if (timeoutMs > 0) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int rc = ::poll(set.fds, static_cast<nfds_t>(set.count), timeoutMs);
     if (rc >= 0 || errno != EINTR) return rc;

@@ -101,6 +101,24 @@ TEST_F(HevLogging, CallbackGetsTheRawLineAndLevelUntilTheSinkChanges) {
   EXPECT_EQ(received, expected);
 }
 
+// A host that switched logging off pays nothing for lines; every listener that comes back
+// hears the lines from then on.
+TEST_F(HevLogging, ListenersAfterLoggingWasOffHearNewLines) {
+  HevCtlLogOff();
+  err(kLogOperational, "nobody listens");
+  HevCtlCaptureStart();
+  err(kLogOperational, "captured %d", 1);
+  EXPECT_EQ(CapturedLines(), (std::vector<Line>{{kLogOperational, "captured 1"}}));
+  HevCtlCaptureStop();
+  std::vector<Line> received;
+  HevCtlLogToCallback(Collect, &received);
+  err(kLogDetail, "delivered %s", "too");
+  HevCtlLogOff();
+  err(kLogDetail, "off again");
+  EXPECT_EQ(received, (std::vector<Line>{{kLogDetail, "delivered too"}}));
+  EXPECT_EQ(CapturedLines(), (std::vector<Line>{{kLogOperational, "captured 1"}}));
+}
+
 void LogFromInside(void *context, int level, const char *line) {
   Collect(context, level, line);
   err(level, "nested");
