@@ -5,8 +5,12 @@
 
 namespace {
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool IsDigit(char c) {
+  return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 constexpr std::uint64_t kSaturated = 1ull << 40;  // beyond every 32-bit value
 
@@ -55,8 +59,8 @@ bool LineScanner::Signed(std::int32_t *value, bool *fits) {
   bool negative;
   std::uint64_t magnitude;
   if (!Number(&negative, &magnitude, 64)) return false;
-  std::int64_t signedValue = negative ? -static_cast<std::int64_t>(magnitude)
-                                      : static_cast<std::int64_t>(magnitude);
+  std::int64_t signedValue =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
   *fits = signedValue >= INT32_MIN && signedValue <= INT32_MAX;
   *value = *fits ? static_cast<std::int32_t>(signedValue) : 0;
   return true;

@@ -5,7 +5,10 @@
 // takes at most its own width from a field (a shorter field fills only its length), the
 // arrays take at most 32 values and field 2001 at most 16 bytes, and a text member points
 // at its field only when the text ends with a NUL inside the field (otherwise it stays
-// null). Multi-record messages separate their records with field 114.
+// null). A known field without data fails the decoder, except a text (its member stays
+// null), a block (length 0) and an array whose count in the record is 0: records with no
+// channels, such as the driver's own sampling configuration, send their arrays empty.
+// Multi-record messages separate their records with field 114.
 //
 // Encoders append fields to a message being built, in a fixed order; the first failure
 // of the packet library stops them and is returned, and the fields added before it stay.

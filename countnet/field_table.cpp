@@ -31,25 +31,54 @@ const FieldSpec *FindSpec(const FieldTable &fields, std::uint16_t id) {
   return spec == end ? nullptr : spec;
 }
 
-// Members whose field may come without data: the variable-length ones.
+// The variable-length members. A text may come without data (its member is then null), and
+// so may a block: an empty block is how a record with nothing in it is sent. An empty array
+// is checked against its count once the whole record is read.
 int DecodeVariable(const FieldSpec &spec, const void *data, std::uint16_t length, Byte *member) {
   switch (spec.kind) {
     case FieldKind::kText:
       StorePointer(member, TerminatedText(data, length));
-      break;
+      return 0;
     case FieldKind::kBlock:
       std::memcpy(member, &length, sizeof length);
       StorePointer(member + sizeof length, data);
-      break;
-    default:
+      return 0;
+    case FieldKind::kArray:
       CopyUpTo(member, spec.width, data, length);  // an array holds 32 values at most
-      break;
+      return 0;
+    default:
+      if (data == nullptr) return kCodecDecodeFailed;
+      CopyUpTo(member, spec.width, data, length);
+      return 0;
   }
-  return 0;
 }
 
-int DecodeField(const FieldSpec &spec, void *message, std::uint16_t field, Byte *record) {
+// The arrays that came without data, by the offset of the count that sizes them. A record
+// sends its arrays empty when it has no channels, so only then is an empty array sound.
+class EmptyArrays {
+ public:
+  void Note(const FieldSpec &spec, const void *data) {
+    if (spec.kind != FieldKind::kArray || data != nullptr || count_ == kMaxNoted) return;
+    counts_[count_++] = spec.countAt;
+  }
+
+  bool CountsAreZero(const Byte *record) const {
+    for (int i = 0; i < count_; ++i) {
+      if (record[counts_[i]] != 0) return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int kMaxNoted = 8;  // more than any record has arrays
+  std::uint16_t counts_[kMaxNoted] = {};
+  int count_ = 0;
+};
+
+int DecodeField(const FieldSpec &spec, void *message, std::uint16_t field, Byte *record,
+                EmptyArrays *empty) {
   const void *data = pvMsgGetField(message, field);
+  empty->Note(spec, data);
   std::uint16_t length = data == nullptr ? 0 : wMsgGetFieldLength(message, field);
   Byte *member = record + spec.at;
   switch (spec.kind) {
@@ -79,15 +108,16 @@ int DecodeField(const FieldSpec &spec, void *message, std::uint16_t field, Byte 
 // From `cursor` to the end of the message, or to the next record's field 114.
 int WalkFields(void *message, std::uint16_t cursor, const FieldTable &fields, WalkEnd end,
                Byte *record) {
+  EmptyArrays empty;
   for (; cursor != 0; cursor = wMsgGetNextField(message, cursor)) {
     std::uint16_t id = wMsgGetFieldID(message, cursor);
-    if (end == WalkEnd::kNextRecord && id == kFieldSamplePointId) return 0;
+    if (end == WalkEnd::kNextRecord && id == kFieldSamplePointId) break;
     const FieldSpec *spec = FindSpec(fields, id);
     if (spec == nullptr) continue;
-    int result = DecodeField(*spec, message, cursor, record);
+    int result = DecodeField(*spec, message, cursor, record, &empty);
     if (result != 0) return result;
   }
-  return 0;
+  return empty.CountsAreZero(record) ? 0 : kCodecDecodeFailed;
 }
 
 // Leaves the cursor on the field after the selected record's 114.

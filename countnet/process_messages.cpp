@@ -102,17 +102,19 @@ int HandlePacket(InstanceBlock *block, std::uint16_t station, unsigned char *pac
 }
 
 int ProcessMessages(InstanceBlock *block, std::uint16_t station, bool *linkLost,
-                    std::int32_t polledSocket) {
+                    const PolledLink *polled) {
   if (linkLost != nullptr) *linkLost = false;
   if (station >= kStationCount) return 0;
   unsigned char packet[kPacketBufferSize];
   PacketRead read;
   {
     InstancePrivate &state = PrivateStateOf(block);
-    std::unique_lock<std::mutex> link(state.stations[station].link, std::try_to_lock);
+    StationPrivate &link = state.stations[station];
+    std::unique_lock<std::mutex> lock(link.link, std::try_to_lock);
     std::int32_t socket = block->stations[station].socket.Load();
-    if (!link.owns_lock() || StopRequested(state) || socket == kNoSocket ||
-        (polledSocket != kNoSocket && socket != polledSocket)) {
+    bool samePolled =
+        polled == nullptr || (socket == polled->socket && link.connection == polled->connection);
+    if (!lock.owns_lock() || StopRequested(state) || socket == kNoSocket || !samePolled) {
       return 0;
     }
     read = ReadPacket(static_cast<win::SOCKET>(socket), packet);

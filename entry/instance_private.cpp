@@ -59,6 +59,16 @@ void RequestStop(InstancePrivate &state) {
   state.stopChanged.notify_all();
 }
 
+void AbandonBlock(InstancePrivate &state) {
+  std::lock_guard<std::mutex> guard(state.stopLock);
+  state.blockAbandoned = true;
+}
+
+void RaiseStopFlag(InstanceBlock *block, InstancePrivate &state) {
+  std::lock_guard<std::mutex> guard(state.stopLock);
+  if (!state.blockAbandoned) block->stopFlag.Store(1);
+}
+
 bool StopRequested(InstancePrivate &state) {
   return state.stopRequested.load();
 }

@@ -35,10 +35,12 @@ struct Acquired {
   bool event = false;
 };
 
-// The pace of the driver's threads. Only the test suite shortens the start delay and the
-// re-open thread's walk (a full pass over the 256 station entries takes 26.6 s).
+// The pace of the driver's threads. Only the test suite shortens the start delay, the
+// receiving thread's pause before it raises the stop flag, and the re-open thread's walk
+// (a full pass over the 256 station entries takes 26.6 s).
 struct ThreadTiming {
   int startDelayMs = 2000;
+  int stopFlagDelayMs = 1000;
   int reopenStationPauseMs = 100;
   int reopenPassPauseMs = 1000;
 };
@@ -56,6 +58,9 @@ struct InstancePrivate {
   // check.
   std::atomic<bool> stopRequested{false};
   int threadsRunning = 0;  // guarded by stopLock
+  // Set when driver end gave up waiting for a thread: the host may free the block at any
+  // moment from then on. Guarded by stopLock.
+  bool blockAbandoned = false;
 };
 
 // The private state of the instance whose block this is, made on first use.
@@ -70,6 +75,10 @@ InstancePrivate &RenewPrivateState(const InstanceBlock *block);
 void ReleasePrivateState(const InstanceBlock *block);
 
 void RequestStop(InstancePrivate &state);
+// Driver end returns without its threads: nothing may write the block after this.
+void AbandonBlock(InstancePrivate &state);
+// The receiving thread's last word to the re-open thread, unless the block is abandoned.
+void RaiseStopFlag(InstanceBlock *block, InstancePrivate &state);
 bool StopRequested(InstancePrivate &state);
 // Sleeps for `milliseconds` unless a stop is requested first. False when stopping.
 bool PauseUnlessStopping(InstancePrivate &state, int milliseconds);

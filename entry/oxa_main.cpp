@@ -11,7 +11,9 @@
 namespace {
 
 // Commands 12 and 13 exist in the host's table but not in this driver.
-int UnsupportedCommand(CommandBlock *) { return kCommandRefused; }
+int UnsupportedCommand(CommandBlock *) {
+  return kCommandRefused;
+}
 
 constexpr CommandHandler kCommandTable[kCommandCount] = {
     nullptr,             // 0

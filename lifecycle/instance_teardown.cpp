@@ -76,11 +76,15 @@ bool ReleaseInstance(InstanceBlock *block, InstancePrivate &state) {
   state.acquired.client = false;
   bool ended = WaitForThreads(state, kThreadEndTimeoutMs);
   if (!ended) {
+    AbandonBlock(state);
     err(kLogOperational, "OxaDOV%d: EndOxa() driver threads did not end in time",
         block->instanceNumber.Get());
   }
-  if (state.acquired.event)
+  // A thread that is still running may yet wait on the event, and a closed handle's value
+  // may be reused: it stays open then, one handle lost rather than a wrong one waited on.
+  if (state.acquired.event && ended) {
     win::CloseHandle(static_cast<win::HANDLE>(block->socketTableEvent.Get()));
+  }
   state.acquired.event = false;
   return ended;
 }

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kPassPauseMs = 100;
 constexpr win::DWORD kEventWaitMs = 1000;
-constexpr int kStopFlagDelayMs = 1000;
 constexpr int kSilentPeriods = 6;  // update periods without data before a station fails
 
 enum class Report { kNone, kFailed, kRestored };
@@ -35,18 +34,24 @@ struct StationWatch {
 class IncomingMessages {
  public:
   explicit IncomingMessages(InstanceBlock *block)
-      : block_(block), state_(PrivateStateOf(block)), instance_(block->instanceNumber.Get()) {}
+      : block_(block),
+        state_(PrivateStateOf(block)),
+        instance_(block->instanceNumber.Get()),
+        clientId_(block->clientId) {}
 
+  // The thread ends when the host's wait call answers 0, which it does once driver end
+  // has removed the client. From the moment driver end begins, the stations are left
+  // alone.
   void Run() {
     PauseUnlessStopping(state_, state_.timing.startDelayMs);
     err(kLogOperational, "OxaDOV%.02d: Starting INCOMING_MESSAGES_Thread()", instance_);
     unsigned char message[24];
-    while (!StopRequested(state_) && HevWaitMsg(block_->clientId, message, 1) != 0) {
-      Pass();
-      PauseUnlessStopping(state_, kPassPauseMs);
+    while (HevWaitMsg(clientId_, message, 1) != 0) {
+      if (!StopRequested(state_)) Pass();
+      win::Sleep(kPassPauseMs);
     }
-    PauseUnlessStopping(state_, kStopFlagDelayMs);
-    block_->stopFlag.Store(1);
+    win::Sleep(static_cast<win::DWORD>(state_.timing.stopFlagDelayMs));
+    RaiseStopFlag(block_, state_);
     err(kLogOperational, "OxaDOV%.02d: Shutdown INCOMING_MESSAGES_Thread()", instance_);
   }
 
@@ -62,7 +67,7 @@ class IncomingMessages {
 
   // True when the check did more than poll.
   bool CheckStation(int station) {
-    std::int32_t readable = kNoSocket;
+    PolledLink readable{kNoSocket, 0};
     Report first = Report::kNone, second = Report::kNone;
     bool closing = false;  // a close whose event wait failed took up to a second
     {
@@ -72,14 +77,15 @@ class IncomingMessages {
       if (link.closePending) {
         first = StoreClosed(station);
       } else {
-        readable = Check(station, &first, &second);
+        readable = PolledLink{Check(station, &first, &second), link.connection};
       }
       closing = link.closePending;
     }
     Send(station, first);
     Send(station, second);
-    if (readable != kNoSocket) Receive(station, readable);
-    return closing || first != Report::kNone || second != Report::kNone || readable != kNoSocket;
+    if (readable.socket != kNoSocket) Receive(station, readable);
+    return closing || first != Report::kNone || second != Report::kNone ||
+           readable.socket != kNoSocket;
   }
 
   // The checks under the link lock. Returns the socket when it has data to read.
@@ -133,15 +139,21 @@ class IncomingMessages {
   // Reads and handles one packet. A stream that broke never recovers by itself: the
   // station fails now rather than after a silence, and the re-open thread connects it
   // again.
-  void Receive(int station, std::int32_t socket) {
+  void Receive(int station, const PolledLink &polled) {
     bool linkLost = false;
-    ProcessMessages(block_, static_cast<std::uint16_t>(station), &linkLost, socket);
+    ProcessMessages(block_, static_cast<std::uint16_t>(station), &linkLost, &polled);
     if (!linkLost) return;
     Report report = Report::kNone;
     {
-      std::lock_guard<std::mutex> lock(state_.stations[station].link);
-      if (StopRequested(state_) || block_->stations[station].socket.Load() != socket) return;
-      report = Fail(station, socket);
+      // Whoever holds the station now (a warm start, driver end) replaces or ends this
+      // connection; otherwise the next pass finds the broken stream again.
+      StationPrivate &link = state_.stations[station];
+      std::unique_lock<std::mutex> lock(link.link, std::try_to_lock);
+      if (!lock.owns_lock() || StopRequested(state_) || link.connection != polled.connection ||
+          block_->stations[station].socket.Load() != polled.socket) {
+        return;
+      }
+      report = Fail(station, polled.socket);
     }
     Send(station, report);
   }
@@ -193,12 +205,13 @@ class IncomingMessages {
   void Send(int station, Report report) {
     if (report == Report::kNone) return;
     int status = report == Report::kFailed ? 1 : 0;
-    HevSetPlcCommStatus(block_->clientId, static_cast<std::uint8_t>(instance_), station, 1, status);
+    HevSetPlcCommStatus(clientId_, static_cast<std::uint8_t>(instance_), station, 1, status);
   }
 
   InstanceBlock *block_;
   InstancePrivate &state_;
   int instance_;
+  std::uint8_t clientId_;
   std::int64_t now_ = 0;
   StationWatch watch_[kStationCount];
 };
@@ -212,7 +225,7 @@ void INCOMING_MESSAGES_Thread(void *instanceBlock) {
     IncomingMessages(block).Run();
   } catch (...) {
     // Nothing may escape a thread's top function; the re-open thread must still end.
-    block->stopFlag.Store(1);
+    RaiseStopFlag(block, state);
   }
   ThreadEnded(state);
 }

@@ -28,7 +28,8 @@ class SocketsReOpen {
       for (int station = 0; station < kStationCount && !Stopping(); ++station) {
         Outcome outcome = Reconnect(station);
         if (outcome == Outcome::kStored) Rearm(station);
-        if (outcome != Outcome::kEventFailed) PauseUnlessStopping(state_, state_.timing.reopenStationPauseMs);
+        if (outcome != Outcome::kEventFailed)
+          PauseUnlessStopping(state_, state_.timing.reopenStationPauseMs);
       }
       PauseUnlessStopping(state_, state_.timing.reopenPassPauseMs);
     }
@@ -37,7 +38,8 @@ class SocketsReOpen {
   }
 
  private:
-  bool Stopping() { return block_->stopFlag.Load() != 0 || StopRequested(state_); }
+  // The private signal first: once driver end has begun, the block is not read again.
+  bool Stopping() { return StopRequested(state_) || block_->stopFlag.Load() != 0; }
 
   // Connects the station again if it is configured and not connected, holding its link
   // lock; a station that a warm start is busy with is left for the next pass.

@@ -147,8 +147,13 @@ int connect(SOCKET s, const sockaddr *name, int nameLength) {
   if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
   ::sockaddr_in peer;
   if (!ToPosixAddress(name, nameLength, &peer)) return Fail(WSAEFAULT);
-  // Linux answers a repeated connect on an established socket with success once and
-  // EISCONN after that; Windows with WSAEISCONN. Both count as connected to a caller.
+  // Linux answers the first repeated connect on an established socket with success (it
+  // reports the finished handshake); Windows always with WSAEISCONN.
+  ::sockaddr_in connectedTo;
+  ::socklen_t size = sizeof connectedTo;
+  if (::getpeername(fd, reinterpret_cast<::sockaddr *>(&connectedTo), &size) == 0) {
+    return Fail(WSAEISCONN);
+  }
   int rc = ::connect(fd, reinterpret_cast<const ::sockaddr *>(&peer), sizeof peer);
   return rc < 0 ? FailErrno() : 0;
 }

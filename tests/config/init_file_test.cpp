@@ -22,8 +22,8 @@ std::string Rejected(const std::string &line, const char *problem) {
   return "DEVADO03: ReadInitFile() File 'DEVADO03.int' Line '" + line + "' " + problem;
 }
 std::string StationSet(int station, const std::string &address) {
-  return "DEVADO03: ReadInitFile() IP address of station " + std::to_string(station) +
-         " set to " + address;
+  return "DEVADO03: ReadInitFile() IP address of station " + std::to_string(station) + " set to " +
+         address;
 }
 std::string RateSet(int rate) {
   return "DEVADO03: ReadInitFile() Setting Update Rate for tags to " + std::to_string(rate) +
@@ -38,7 +38,9 @@ struct InitCase {
   std::vector<std::string> log;
 };
 
-std::ostream &operator<<(std::ostream &os, const InitCase &c) { return os << c.name; }
+std::ostream &operator<<(std::ostream &os, const InitCase &c) {
+  return os << c.name;
+}
 
 const InitCase kCases[] = {
     {"Example",
@@ -79,8 +81,7 @@ const InitCase kCases[] = {
      {{12, "10.0.0.255"}, {14, "10.0.0.1junk"}},
      {Rejected("12 = 10.0.0", "invalid IP address"),
       Rejected("12 = 10.0.0.256", "invalid IP address"), StationSet(12, "10.0.0.255"),
-      Rejected("13 = 192.168.100.100x", "invalid IP address"),
-      StationSet(14, "10.0.0.1junk")}},
+      Rejected("13 = 192.168.100.100x", "invalid IP address"), StationSet(14, "10.0.0.1junk")}},
     {"LaterLineWins",
      {"005 = 10.0.0.1", "5 = 10.0.0.2"},
      10,
@@ -127,9 +128,10 @@ TEST_P(InitFile, SetsWhatItsLinesSayAndLogsEveryDecision) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, InitFile, testing::ValuesIn(kCases),
-    [](const testing::TestParamInfo<InitCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, InitFile, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<InitCase> &info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(InitFile, TheThousandAndFirstLineIsNeverRead) {
   WorkDirectory directory;
@@ -161,10 +163,10 @@ TEST(InitFile, AddressesAreFourNumbersFrom0To255) {
   const struct {
     const char *text;
     int valid;
-  } cases[] = {{"0.0.0.0", 1},     {"255.255.255.255", 1}, {"1.2.3.4trailing", 1},
-               {"+1.2.3.4", 1},    {"1.2.3", 0},           {"1.2.3.-1", 0},
-               {"1..2.3", 0},      {"a.b.c.d", 0},         {"1.2.3.99999999999", 0},
-               {"", 0},            {"256.1.1.1", 0}};
+  } cases[] = {{"0.0.0.0", 1},  {"255.255.255.255", 1}, {"1.2.3.4trailing", 1},
+               {"+1.2.3.4", 1}, {"1.2.3", 0},           {"1.2.3.-1", 0},
+               {"1..2.3", 0},   {"a.b.c.d", 0},         {"1.2.3.99999999999", 0},
+               {"", 0},         {"256.1.1.1", 0}};
   for (const auto &c : cases) EXPECT_EQ(CheckIpAddress(c.text), c.valid) << c.text;
 }
 

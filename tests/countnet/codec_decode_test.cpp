@@ -113,6 +113,23 @@ const struct {
      SampleAt(0, 1, 0, [](auto &r) { EXPECT_EQ(r.id153Text.Get(), nullptr); })},
     {"SampleEmptyKnownField", Msg({U16(114, 1), Raw(116, {})}),
      SampleAt(0, 1, kCodecDecodeFailed, [](auto &r) { EXPECT_EQ(r.samplePointId.Get(), 1); })},
+    {"SampleEmptyCountsWithChannels", Msg({U16(114, 1), Raw(120, {}), Raw(101, {3})}),
+     SampleAt(0, 1, kCodecDecodeFailed, [](auto &r) { EXPECT_EQ(r.channelCount, 3); })},
+    {"SampleEmptyCountsWithoutChannels", Msg({U16(114, 1), Raw(119, {0x04}), Raw(120, {})}),
+     SampleAt(0, 1, 0, [](auto &r) { EXPECT_EQ(r.statusFlags, 0x04); })},
+    {"SampleEmptyCountsInTheSecondRecordOnly",
+     Msg({U16(114, 1), Raw(101, {1}), U32(120, 5), U16(114, 2), Raw(101, {2}), Raw(120, {})}),
+     [](uint8_t *m) {
+       SampleRecord r;
+       EXPECT_EQ(iDataGetSampleRecord(m, 0, 1, &r), 0);
+       EXPECT_EQ(r.channelCounts[0].Get(), 5);
+       EXPECT_EQ(iDataGetSampleRecord(m, 1, 1, &r), kCodecDecodeFailed);
+     }},
+    {"Id123RecordEmpty2001", Msg({U32(123, 1), Raw(2001, {})}),
+     [](uint8_t *m) {
+       Id123Record r;
+       EXPECT_EQ(iMsgGetId123Record(m, &r), kCodecDecodeFailed);
+     }},
     {"SampleUnknownFieldsSkipped",
      Msg({U16(114, 1), Raw(999, {}), Raw(100, {1}), Raw(119, {0x0F})}),
      SampleAt(0, 1, 0, [](auto &r) { EXPECT_EQ(r.statusFlags, 0x0F); })},

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+#include "countnet/codecs.h"
+#include "countnet/dov_pakt.h"
 #include "countnet/process_messages.h"
 #include "tests/support/packet_builder.h"
 #include "tests/support/station_link.h"
@@ -223,6 +225,33 @@ TEST(ProcessMessages, EverySampleMessageOfAPacketIsHandledInOrder) {
   EXPECT_EQ(writes, 2u);
   EXPECT_EQ(StationLink::GateValue("001AIR_FLOW", &writes), 0.0);
   EXPECT_EQ(writes, 2u);
+}
+
+// A sample that claims channels but brings no counts must not zero the channel gates.
+TEST(ProcessMessages, ChannelsWithoutCountsWriteNoGateAndNoAlarm) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  MessageFiller emptyCounts = [](void *message) {
+    vMsgSetMessageType(message, kMessageSampleData);
+    std::uint16_t point = 1;
+    std::uint8_t channels = 3, flags = 0x0C;
+    iMsgAddField(message, kFieldSamplePointId, sizeof point, &point);
+    iMsgAddField(message, kFieldChannelCount, sizeof channels, &channels);
+    iMsgAddField(message, 119, sizeof flags, &flags);
+    iMsgAddField(message, 120, 0, nullptr);
+  };
+  ASSERT_TRUE(link.Send(BuildPacket({emptyCounts, SampleMessage({7}, 1000, 0, 0x0F)})));
+  LogCapture log;
+  Outcome outcome = Process(link);
+  EXPECT_EQ(outcome.result, 1) << "the second message is a good sample";
+  EXPECT_FALSE(outcome.linkLost);
+  EXPECT_EQ(log.Texts(),
+            (std::vector<std::string>{"Channel 0 Diff Val 7 Normalized diff val: 7.000000"}));
+  unsigned writes = 0;
+  EXPECT_EQ(StationLink::GateValue("001F0000", &writes), 7.0);
+  EXPECT_EQ(writes, 1u);
+  EXPECT_EQ(StationLink::GateValue("001AIR_FLOW", &writes), 1.0);
+  EXPECT_EQ(writes, 1u);
 }
 
 TEST(ProcessMessages, AMessageCountBeyondTheContentStopsTheWalk) {

@@ -1,6 +1,7 @@
 // Warm start, driver end and the lifecycle of whole instances.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -56,6 +57,24 @@ TEST_F(Lifecycle, WarmStartReconnectsAConnectedStationAndReportsAnUnreachableOne
   EXPECT_EQ(driver.WarmStart(256), 1) << "no such station";
 }
 
+TEST_F(Lifecycle, UnsupportedCommandsAreRefusedWhileRunning) {
+  sim::Station station(StationOptions(1));
+  ASSERT_TRUE(station.Start());
+  DriverInstance driver;
+  driver.WriteInitFile(10, {{1, TestAddress(1)}});
+  ASSERT_EQ(driver.ColdStart(), 0);
+  std::int32_t socket = driver.block()->stations[1].socket.Load();
+  for (std::int32_t code : {12, 13}) {
+    LogCapture log;
+    unsigned char params[64] = {};
+    EXPECT_EQ(Send(driver.block(), code, params), 2) << "code " << code;
+    EXPECT_TRUE(log.Lines().empty()) << "code " << code;
+    for (unsigned char b : params) ASSERT_EQ(b, 0) << "code " << code;
+  }
+  EXPECT_EQ(driver.block()->stations[1].socket.Load(), socket);
+  EXPECT_EQ(station.Connections(), 1);
+}
+
 TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
   int descriptors = OpenDescriptors(), threads = ThreadCount();
   sim::Station station(StationOptions(1, 50));
@@ -68,7 +87,22 @@ TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
   ASSERT_EQ(driver->Parse(ChannelTag(1, 0), 100, kHevGateFloat), 0);
   ASSERT_TRUE(HevWaitUntil([] { return DriverInstance::GateValue(100) != 0; }, kGenerousMs));
 
+  LogCapture log;
   EXPECT_EQ(driver->EndOxa(), 0);
+  // The receiving thread ends once the host client is gone, the re-open thread on the
+  // private signal, and EndOxa's last line follows both.
+  std::vector<std::string> lines = log.Texts();
+  auto at = [&](const std::string &line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  auto disconnect = at("OxaDOV1: EndOxa() Disconnecting PLC 1 TCP/IP Address " + TestAddress(1));
+  auto shutdown = at("OxaDOV01: Shutdown INCOMING_MESSAGES_Thread()");
+  auto closing = at("OxaDOV01: Closing SocketsReOpenThread()");
+  auto last = at("OXAWNCNT: returning from EndOxa()");
+  EXPECT_LT(disconnect, shutdown);
+  EXPECT_LT(shutdown, last);
+  EXPECT_LT(closing, last);
+  EXPECT_EQ(last, static_cast<long>(lines.size()) - 1);
   EXPECT_TRUE(sim::WaitUntil([&] { return !station.IsConnected(); }, kGenerousMs));
   EXPECT_EQ(HevCtlClientCount(), 0);
   // The driver's threads end as EndOxa returns; the system lets them go a moment later.

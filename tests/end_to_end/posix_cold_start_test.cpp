@@ -27,9 +27,9 @@ TEST(ColdStartFailure, WithoutTheEventNothingRunsAndNothingStaysAcquired) {
 
   for (win::HANDLE event : events) win::CloseHandle(event);
   std::vector<std::string> lines = log.Texts();
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "OxaDOV01: Failed to create 'WriteToSockArry' event !"),
-            lines.end());
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "OxaDOV01: Failed to create 'WriteToSockArry' event !"),
+      lines.end());
   EXPECT_EQ(HevCtlClientCount(), 0);
   EXPECT_TRUE(sim::WaitUntil([&] { return !station.IsConnected(); }, 10000));
   EXPECT_TRUE(HevWaitUntil([&] { return ThreadCount() == threads + 1; }, 10000))

@@ -62,6 +62,7 @@ void DriverInstance::WriteInitFile(int updateRate,
 void DriverInstance::UseShortReopenWalk() {
   ThreadTiming &timing = PrivateStateOf(block()).timing;
   timing.startDelayMs = 200;
+  timing.stopFlagDelayMs = 100;
   timing.reopenStationPauseMs = 2;
   timing.reopenPassPauseMs = 100;
 }
