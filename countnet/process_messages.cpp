@@ -1,7 +1,5 @@
 #include "countnet/process_messages.h"
 
-#include <cstdio>
-
 #include "countnet/codecs.h"
 #include "countnet/dov_pakt.h"
 #include "countnet/packet_reader.h"
@@ -12,6 +10,15 @@
 namespace {
 
 constexpr int kGateAddressSize = 33;
+
+// Gate addresses ("%03dF%04d", "%03dAIR_FLOW") are built by hand: this runs for every
+// channel of every sample of every station, and stations are 0..255, channels 0..31.
+void PutDigits(char *out, unsigned value, int width) {
+  for (int k = width - 1; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
 
 const char *TextOrEmpty(const char *text) {
   return text != nullptr ? text : "";
@@ -43,9 +50,11 @@ void WriteGate(const InstanceBlock *block, const char *address, double value) {
 }
 
 void WriteChannelGates(const InstanceBlock *block, int station, const SampleValues &values) {
+  char address[kGateAddressSize] = {};
+  PutDigits(address, static_cast<unsigned>(station), 3);
+  address[3] = 'F';
   for (int i = 0; i < values.channelCount; ++i) {
-    char address[kGateAddressSize] = {};
-    std::snprintf(address, sizeof address, "%03dF%04d", station, i);
+    PutDigits(address + 4, static_cast<unsigned>(i), 4);
     if (values.differential[i] != 0) {
       err(kLogDetail, "Channel %d Diff Val %ld Normalized diff val: %f", i,
           static_cast<long>(values.differential[i]), static_cast<double>(values.normalized[i]));
@@ -59,8 +68,8 @@ void ReportDeviceFlags(const InstanceBlock *block, int station, std::uint8_t fla
     err(kLogDetail, "DEVADO: ProcessMessages() Device %d - Countnet Laser Fail", station);
   }
   if (!(flags & kStatusFlowReported)) return;
-  char address[kGateAddressSize] = {};
-  std::snprintf(address, sizeof address, "%03dAIR_FLOW", station);
+  char address[kGateAddressSize] = "000AIR_FLOW";
+  PutDigits(address, static_cast<unsigned>(station), 3);
   WriteGate(block, address, (flags & kStatusFlowOk) ? 1.0 : 0.0);
   if (!(flags & kStatusFlowOk)) {
     err(kLogDetail, "DEVADO: ProcessMessages() Device %d - Countnet Flow rate Fail", station);
@@ -77,6 +86,7 @@ void HandleSampleData(const InstanceBlock *block, int station, void *message) {
 }  // namespace
 
 int HandlePacket(InstanceBlock *block, std::uint16_t station, unsigned char *packet) {
+  if (station >= kStationCount) return 0;  // no such station, and no such gate address
   int result = 0;
   void *message = nullptr;
   std::uint16_t count = PacketMessageCount(packet);

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <limits>
 #include <string>
@@ -251,6 +252,32 @@ TEST(ProcessMessages, ChannelsWithoutCountsWriteNoGateAndNoAlarm) {
   EXPECT_EQ(StationLink::GateValue("001F0000", &writes), 7.0);
   EXPECT_EQ(writes, 1u);
   EXPECT_EQ(StationLink::GateValue("001AIR_FLOW", &writes), 1.0);
+  EXPECT_EQ(writes, 1u);
+}
+
+TEST(ProcessMessages, OnlyTheFirstSamplePointOfAMessageReachesTheGates) {
+  StationLink link;
+  ASSERT_TRUE(link.connected());
+  MessageFiller twoPoints = [](void *message) {
+    vMsgSetMessageType(message, kMessageSampleData);
+    for (std::int32_t count : {4, 9}) {
+      SampleRecord record;
+      std::memset(&record, 0, sizeof record);
+      record.samplePointId.Set(static_cast<std::uint16_t>(count));
+      record.channelCount = 1;
+      record.sampleVolume.Set(1000);
+      record.statusFlags = 0x0F;
+      record.channelCounts[0].Set(count);
+      iDataAddSampleRecord(message, &record);
+    }
+  };
+  ASSERT_TRUE(link.Send(BuildPacket({twoPoints})));
+  LogCapture log;
+  EXPECT_EQ(Process(link).result, 1);
+  EXPECT_EQ(log.Texts(),
+            (std::vector<std::string>{"Channel 0 Diff Val 4 Normalized diff val: 4.000000"}));
+  unsigned writes = 0;
+  EXPECT_EQ(StationLink::GateValue("001F0000", &writes), 4.0);
   EXPECT_EQ(writes, 1u);
 }
 

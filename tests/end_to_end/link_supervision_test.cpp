@@ -73,6 +73,8 @@ TEST_F(Supervision, ASilentStationFailsAfterSixPeriodsAndComesBackArmed) {
   StartDriver(1, 1);
   Arm(1, 2);
   ASSERT_TRUE(DataFlows(1, kGenerousMs));
+  std::int32_t socket = driver_.block()->stations[1].socket.Load();
+  LogCapture log;
 
   station.SetFault(sim::FaultMode::kSilent);
   auto silentFrom = Clock::now();
@@ -89,6 +91,15 @@ TEST_F(Supervision, ASilentStationFailsAfterSixPeriodsAndComesBackArmed) {
   EXPECT_TRUE(DataFlows(1, kGenerousMs));
   EXPECT_EQ(ConfigurationsReceived(station), 2) << "one configuration per armed gate";
   EXPECT_EQ(driver_.StatusReports(1), (std::vector<int>{1, 0}));
+  const std::string address = TestAddress(1);
+  EXPECT_EQ(CountLines(log, "OxaDOV01: Comms Fail. Station 1 IP Addr " + address +
+                                ". Closing Socket " + std::to_string(socket)),
+            1);
+  EXPECT_GE(CountLines(log, "OxaDOV1: SocketsReOpenThread() reconnecting PLC 1 IP Addr " + address),
+            1);
+  EXPECT_EQ(CountLines(log, "OxaDOV1: SocketsReOpenThread() PLC 1 IP Addr " + address +
+                                " reconnected successfully"),
+            1);
 }
 
 TEST_F(Supervision, AStationThatClosesOrResetsFailsAtOnceAndComesBack) {
