@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: builds the driver, the host runner and the station simulator, and lets the
 # runner commission three simulated CountNet stations for a minute, with the live view.
+# Its own notes go to standard error, so that --json output stays a clean stream.
 # The second station goes silent after 18 s and comes back 14 s later: the driver reports
 # its link failed after six silent update periods, its re-open thread connects it again,
 # the link is reported restored and the data returns. The run ends by itself: the driver
@@ -87,8 +88,8 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
-echo "Stations 1-3 on 127.0.0.71-73 (simulated, log in $run/sim.log); station 2 goes silent"
-echo "after 18 s for 14 s. The driver's log goes to $run/driver.log."
+echo "Stations 1-3 on 127.0.0.71-73 (simulated, log in $run/sim.log); station 2 goes silent" >&2
+echo "after 18 s for 14 s. The driver's log goes to $run/driver.log." >&2
 cd "$run"
 rc=0
 if [ $wine -eq 0 ]; then
