@@ -7,7 +7,7 @@ namespace {
 
 using I = InstrumentInfo;
 
-const FieldSpec kInstrumentInfoFields[] = {
+const FieldRule kInstrumentInfoFields[] = {
     {126, CN_MEMBER(I, recordCount), FieldKind::kFixed, kAdd},
     {164, CN_MEMBER(I, id164Text), FieldKind::kText, kAdd},
     {110, CN_MEMBER(I, instrumentType), FieldKind::kText, kAdd},

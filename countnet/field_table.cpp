@@ -24,18 +24,18 @@ const void *LoadPointer(const Byte *member) {
   return pointer;
 }
 
-const FieldSpec *FindSpec(const FieldTable &fields, std::uint16_t id) {
-  const FieldSpec *end = fields.specs + fields.count;
-  const FieldSpec *spec =
-      std::find_if(fields.specs, end, [id](const FieldSpec &s) { return s.id == id; });
-  return spec == end ? nullptr : spec;
+const FieldRule *FindRule(const FieldTable &fields, std::uint16_t id) {
+  const FieldRule *end = fields.rules + fields.count;
+  const FieldRule *rule =
+      std::find_if(fields.rules, end, [id](const FieldRule &s) { return s.id == id; });
+  return rule == end ? nullptr : rule;
 }
 
 // The variable-length members. A text may come without data (its member is then null), and
 // so may a block: an empty block is how a record with nothing in it is sent. An empty array
 // is checked against its count once the whole record is read.
-int DecodeVariable(const FieldSpec &spec, const void *data, std::uint16_t length, Byte *member) {
-  switch (spec.kind) {
+int DecodeVariable(const FieldRule &rule, const void *data, std::uint16_t length, Byte *member) {
+  switch (rule.kind) {
     case FieldKind::kText:
       StorePointer(member, TerminatedText(data, length));
       return 0;
@@ -44,11 +44,11 @@ int DecodeVariable(const FieldSpec &spec, const void *data, std::uint16_t length
       StorePointer(member + sizeof length, data);
       return 0;
     case FieldKind::kArray:
-      CopyUpTo(member, spec.width, data, length);  // an array holds 32 values at most
+      CopyUpTo(member, rule.width, data, length);  // an array holds 32 values at most
       return 0;
     default:
       if (data == nullptr) return kCodecDecodeFailed;
-      CopyUpTo(member, spec.width, data, length);
+      CopyUpTo(member, rule.width, data, length);
       return 0;
   }
 }
@@ -57,9 +57,9 @@ int DecodeVariable(const FieldSpec &spec, const void *data, std::uint16_t length
 // sends its arrays empty when it has no channels, so only then is an empty array sound.
 class EmptyArrays {
  public:
-  void Note(const FieldSpec &spec, const void *data) {
-    if (spec.kind != FieldKind::kArray || data != nullptr || count_ == kMaxNoted) return;
-    counts_[count_++] = spec.countAt;
+  void Note(const FieldRule &rule, const void *data) {
+    if (rule.kind != FieldKind::kArray || data != nullptr || count_ == kMaxNoted) return;
+    counts_[count_++] = rule.countAt;
   }
 
   bool CountsAreZero(const Byte *record) const {
@@ -75,13 +75,13 @@ class EmptyArrays {
   int count_ = 0;
 };
 
-int DecodeField(const FieldSpec &spec, void *message, std::uint16_t field, Byte *record,
+int DecodeField(const FieldRule &rule, void *message, std::uint16_t field, Byte *record,
                 EmptyArrays *empty) {
   const void *data = pvMsgGetField(message, field);
-  empty->Note(spec, data);
+  empty->Note(rule, data);
   std::uint16_t length = data == nullptr ? 0 : wMsgGetFieldLength(message, field);
-  Byte *member = record + spec.at;
-  switch (spec.kind) {
+  Byte *member = record + rule.at;
+  switch (rule.kind) {
     case FieldKind::kFixed:
       break;
     case FieldKind::kChannelCount:
@@ -98,10 +98,10 @@ int DecodeField(const FieldSpec &spec, void *message, std::uint16_t field, Byte 
       return 0;
     }
     default:
-      return DecodeVariable(spec, data, length, member);
+      return DecodeVariable(rule, data, length, member);
   }
   if (data == nullptr) return kCodecDecodeFailed;
-  CopyUpTo(member, spec.width, data, length);
+  CopyUpTo(member, rule.width, data, length);
   return 0;
 }
 
@@ -112,9 +112,9 @@ int WalkFields(void *message, std::uint16_t cursor, const FieldTable &fields, Wa
   for (; cursor != 0; cursor = wMsgGetNextField(message, cursor)) {
     std::uint16_t id = wMsgGetFieldID(message, cursor);
     if (end == WalkEnd::kNextRecord && id == kFieldSamplePointId) break;
-    const FieldSpec *spec = FindSpec(fields, id);
-    if (spec == nullptr) continue;
-    int result = DecodeField(*spec, message, cursor, record, &empty);
+    const FieldRule *rule = FindRule(fields, id);
+    if (rule == nullptr) continue;
+    int result = DecodeField(*rule, message, cursor, record, &empty);
     if (result != 0) return result;
   }
   return empty.CountsAreZero(record) ? 0 : kCodecDecodeFailed;
@@ -137,14 +137,14 @@ bool FindRecord(void *message, std::uint16_t selector, bool byPosition, std::uin
   }
 }
 
-std::uint16_t SentLength(const FieldSpec &spec, const Byte *record, const void **data) {
-  const Byte *member = record + spec.at;
+std::uint16_t SentLength(const FieldRule &rule, const Byte *record, const void **data) {
+  const Byte *member = record + rule.at;
   *data = member;
-  switch (spec.kind) {
+  switch (rule.kind) {
     case FieldKind::kSigned16:
       return 2;  // the member's low half, which comes first
     case FieldKind::kArray:
-      return static_cast<std::uint16_t>(std::min<int>(record[spec.countAt], kMaxChannels) * 4);
+      return static_cast<std::uint16_t>(std::min<int>(record[rule.countAt], kMaxChannels) * 4);
     case FieldKind::kText:
       *data = LoadPointer(member);
       return static_cast<std::uint16_t>(
@@ -156,7 +156,7 @@ std::uint16_t SentLength(const FieldSpec &spec, const Byte *record, const void *
       return length;
     }
     default:
-      return spec.width;
+      return rule.width;
   }
 }
 
@@ -205,11 +205,11 @@ int DecodeWholeMessage(void *message, const FieldTable &fields, std::size_t size
 int EncodeRecord(void *message, const FieldTable &fields, const void *record) {
   if (message == nullptr || record == nullptr) return kCodecBadArgument;
   const Byte *bytes = static_cast<const Byte *>(record);
-  for (const FieldSpec *spec = fields.specs; spec != fields.specs + fields.count; ++spec) {
+  for (const FieldRule *rule = fields.rules; rule != fields.rules + fields.count; ++rule) {
     const void *data = nullptr;
-    if (spec->kind == FieldKind::kText && LoadPointer(bytes + spec->at) == nullptr) continue;
-    std::uint16_t length = SentLength(*spec, bytes, &data);
-    int result = spec->add(message, spec->id, length, data);
+    if (rule->kind == FieldKind::kText && LoadPointer(bytes + rule->at) == nullptr) continue;
+    std::uint16_t length = SentLength(*rule, bytes, &data);
+    int result = rule->add(message, rule->id, length, data);
     if (result != 0) return result;
   }
   return 0;

@@ -29,7 +29,7 @@ using AddFieldFn = int (*)(void *message, std::uint16_t id, std::uint16_t length
 constexpr AddFieldFn kAdd = &iMsgAddField;
 constexpr AddFieldFn kOnChange = &iMsgAddOnChange;
 
-struct FieldSpec {
+struct FieldRule {
   std::uint16_t id;
   std::uint16_t at;     // offsetof the member
   std::uint16_t width;  // sizeof the member
@@ -39,13 +39,13 @@ struct FieldSpec {
 };
 
 struct FieldTable {
-  const FieldSpec *specs;
+  const FieldRule *rules;
   std::size_t count;
 };
 
 template <std::size_t N>
-constexpr FieldTable TableOf(const FieldSpec (&specs)[N]) {
-  return FieldTable{specs, N};
+constexpr FieldTable TableOf(const FieldRule (&rules)[N]) {
+  return FieldTable{rules, N};
 }
 
 // Where a walk ends: at the next field 114 (records of a multi-record message), or only

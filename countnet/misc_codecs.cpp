@@ -8,14 +8,14 @@ namespace {
 using V = Id123Record;
 using T = PointTextRecord;
 
-const FieldSpec kId123Fields[] = {
+const FieldRule kId123Fields[] = {
     {123, CN_MEMBER(V, id123Value), FieldKind::kFixed, kAdd},
     {160, CN_MEMBER(V, id160Value), FieldKind::kFixed, kOnChange},
     {161, CN_MEMBER(V, id161Value), FieldKind::kFixed, kOnChange},
     {2001, CN_MEMBER(V, id2001Block), FieldKind::kUpTo, kOnChange},
 };
 
-const FieldSpec kPointTextFields[] = {
+const FieldRule kPointTextFields[] = {
     {114, CN_MEMBER(T, samplePointId), FieldKind::kFixed, kAdd},
     {145, CN_MEMBER(T, id146Length), FieldKind::kFixed, kAdd},
     {146, CN_MEMBER(T, id146Text), FieldKind::kText, kAdd},

@@ -8,7 +8,7 @@ namespace {
 using R = SampleRecord;
 
 // In wire order; 114 and the text go with the plain add call, the values on change.
-const FieldSpec kSampleFields[] = {
+const FieldRule kSampleFields[] = {
     {114, CN_MEMBER(R, samplePointId), FieldKind::kFixed, kAdd},
     {115, CN_MEMBER(R, id115Value), FieldKind::kSigned16, kOnChange},
     {101, CN_MEMBER(R, channelCount), FieldKind::kChannelCount, kOnChange},

@@ -10,7 +10,7 @@ namespace {
 using C = SamplePointConfig;
 using D = SamplePointDefinition;
 
-const FieldSpec kConfigFields[] = {
+const FieldRule kConfigFields[] = {
     {114, CN_MEMBER(C, samplePointId), FieldKind::kFixed, kAdd},
     {101, CN_MEMBER(C, channelCount), FieldKind::kChannelCount, kOnChange},
     {143, CN_MEMBER(C, id143Array), FieldKind::kArray, kOnChange, offsetof(C, channelCount)},
@@ -43,7 +43,7 @@ const FieldSpec kConfigFields[] = {
 // The 104/105 arrays are sized by the second count of field 102.
 constexpr std::uint16_t kSecondArrayCountAt = offsetof(D, arrayCounts) + 1;
 
-const FieldSpec kDefinitionFields[] = {
+const FieldRule kDefinitionFields[] = {
     {114, CN_MEMBER(D, samplePointId), FieldKind::kFixed, kAdd},
     {101, CN_MEMBER(D, channelCount), FieldKind::kChannelCount, kOnChange},
     {102, CN_MEMBER(D, arrayCounts), FieldKind::kFixed, kOnChange},

@@ -8,7 +8,7 @@ namespace {
 using S = StatusRecord;
 using P = PointStatusRecord;
 
-const FieldSpec kStatusFields[] = {
+const FieldRule kStatusFields[] = {
     {122, CN_MEMBER(S, statusCode), FieldKind::kFixed, kAdd},
     {123, CN_MEMBER(S, id123Value), FieldKind::kFixed, kAdd},
     {124, CN_MEMBER(S, statusText), FieldKind::kText, kAdd},
@@ -16,7 +16,7 @@ const FieldSpec kStatusFields[] = {
     {126, CN_MEMBER(S, recordCount), FieldKind::kFixed, kAdd},
 };
 
-const FieldSpec kPointStatusFields[] = {
+const FieldRule kPointStatusFields[] = {
     {114, CN_MEMBER(P, samplePointId), FieldKind::kFixed, kAdd},
     {124, CN_MEMBER(P, statusText), FieldKind::kText, kAdd},
     {125, CN_MEMBER(P, id125Value), FieldKind::kFixed, kAdd},
