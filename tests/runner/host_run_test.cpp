@@ -2,6 +2,7 @@
 // file, against simulated stations on loopback addresses, read through its JSON lines.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -119,15 +120,25 @@ TEST(HostRun, ShowsTheGateWritesOfEachStationAndEndsTheDriver) {
   }
   EXPECT_EQ(writes.size(), 6u);
 
-  // Every sample writes the air-flow gate once: so many samples, so many writes.
+  // The summary counts every gate write it showed. Every whole sample writes the air-flow
+  // gate once; the station may send one before all its tags are defined, which writes only
+  // the gates defined so far.
   std::vector<std::string> summary = Events(run, "summary");
   ASSERT_EQ(summary.size(), 1u);
   EXPECT_EQ(Member(summary[0], "endResult"), "0");
-  std::string expected = "{\"station\":1,\"address\":\"" + TestAddress(0) +
-                         "\",\"samples\":" + std::to_string(writes["001AIR_FLOW"]) +
-                         ",\"writes\":" + std::to_string(4 * writes["001AIR_FLOW"]) +
-                         ",\"failures\":0,\"recoveries\":0}";
-  EXPECT_NE(summary[0].find(expected), std::string::npos) << summary[0];
+  int stationOneWrites = 0;
+  for (const auto &gate : writes)
+    stationOneWrites += gate.first.rfind("001", 0) == 0 ? gate.second : 0;
+  std::string prefix = "{\"station\":1,\"address\":\"" + TestAddress(0) + "\",\"samples\":";
+  std::size_t at = summary[0].find(prefix);
+  ASSERT_NE(at, std::string::npos) << summary[0];
+  int samples = std::atoi(summary[0].c_str() + at + prefix.size());
+  EXPECT_GE(samples, writes["001AIR_FLOW"]) << summary[0];
+  EXPECT_LE(samples, writes["001AIR_FLOW"] + 1) << summary[0];
+  EXPECT_NE(summary[0].find(prefix + std::to_string(samples) + ",\"writes\":" +
+                            std::to_string(stationOneWrites) + ",\"failures\":0,\"recoveries\":0}"),
+            std::string::npos)
+      << summary[0];
   EXPECT_NE(summary[0].find("{\"station\":3,\"address\":\"" + TestAddress(2) +
                             "\",\"samples\":0,\"writes\":0"),
             std::string::npos)
