@@ -1,4 +1,5 @@
-// The driver's threads at full load: 255 simulated stations (127.0.0.1 .. 127.0.0.255),
+// The driver's threads at full load: 255 simulated stations (127.b.c.1 .. 127.b.c.255, with
+// b and c drawn for each run, so that the bench meets no other program's listener),
 // each pushing one sample per second. Prints, for one run on this machine:
 // - the CPU time of the driver's two threads over a measured minute;
 // - the latency from a station's send to the host's gate write (mean, p99);
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -156,7 +158,10 @@ int Send(InstanceBlock *block, int code, void *params) {
 }
 
 std::string Address(int n) {
-  return "127.0.0." + std::to_string(n);
+  static const unsigned draw = std::random_device{}();
+  static const std::string network =
+      "127." + std::to_string(1 + draw % 254) + "." + std::to_string(draw / 254 % 256) + ".";
+  return network + std::to_string(n);
 }
 
 double Ms(Clock::duration d) {

@@ -19,13 +19,13 @@ namespace {
 using testing_support::ConnectTo;
 using testing_support::Listener;
 
-constexpr const char *kStationAddress = "127.0.0.250";
 constexpr int kStation = 1;
 
 struct Harness {
   testing_support::WinsockSession winsock;
   std::vector<unsigned char> block = std::vector<unsigned char>(kInstanceBlockSize, 0);
-  Listener listener{kStationAddress};
+  const std::string address = testing_support::LoopbackAddressFor("process_messages_fuzz");
+  Listener listener{address};
 
   Harness() {
     HevCtlLogOff();
@@ -34,9 +34,9 @@ struct Harness {
     b->instanceNumber.Set(1);
     HevMkClient("DOV_DRIVER01", 1, 0, &b->clientId);
     for (int channel = 0; channel < 32; ++channel) {
-      char address[16];
-      std::snprintf(address, sizeof address, "001F%04d", channel);
-      HevCtlDefineGate(channel, address, kHevGateFloat, 0);
+      char gate[16];
+      std::snprintf(gate, sizeof gate, "001F%04d", channel);
+      HevCtlDefineGate(channel, gate, kHevGateFloat, 0);
     }
     HevCtlDefineGate(32, "001AIR_FLOW", kHevGateSigned16, 0);
   }
@@ -57,7 +57,7 @@ void SendAll(win::SOCKET s, const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static Harness harness;
   if (size > 65536) return 0;  // more than a socket buffer holds without a reader
-  win::SOCKET driverSide = ConnectTo(kStationAddress, 10000);
+  win::SOCKET driverSide = ConnectTo(harness.address, 10000);
   win::SOCKET stationSide = harness.listener.Accept(10000);
   if (driverSide == INVALID_SOCKET || stationSide == INVALID_SOCKET) std::abort();
   SendAll(stationSide, data, size);

@@ -11,10 +11,17 @@
 #
 # --wine runs the Windows build of the driver and the runner under Wine (the simulator
 # runs natively). Other arguments go to devado-host, e.g. --plain or --json.
+#
+# On a machine whose kernel cannot run i386 programs they run through qemu-user (see
+# preflight.sh); --wine cannot run there and says so. DEVADO_EMULATE=1 takes the emulated
+# path on any machine. The stations' addresses are checked first; when another program
+# holds one, the demo draws three others from 127.0.0.0/8.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${JOBS:-2}
+# shellcheck source=scripts/preflight.sh
+source scripts/preflight.sh
 
 wine=0
 args=()
@@ -22,45 +29,53 @@ for arg in "$@"; do
   if [ "$arg" = --wine ]; then wine=1; else args+=("$arg"); fi
 done
 
-if [ $wine -eq 1 ]; then ./scripts/install-deps.sh; else ./scripts/install-deps.sh linux; fi
+./scripts/install-deps.sh linux >&2
+preflight_i386 >&2 || exit 1
+if [ $wine -eq 1 ]; then
+  if [ "$i386_native" -ne 1 ]; then
+    echo "demo --wine: cannot run here: this machine cannot run 32-bit programs natively, and" \
+      "Wine does not run under qemu-user. Run ./scripts/demo.sh without --wine." >&2
+    exit 1
+  fi
+  ./scripts/install-deps.sh tests wine >&2
+fi
 mkdir -p build
+echo "building the driver, the runner and the simulator (about a minute)..." >&2
 cmake -S . -B build/demo -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-linux-i386.cmake \
   -DDEVADO_TESTS=OFF -DDEVADO_BENCH=OFF >build/demo.configure.log 2>&1 ||
-  { cat build/demo.configure.log; exit 1; }
-cmake --build build/demo -j"$jobs" --target devado devado-host countnet-sim >/dev/null
-host=("$root/build/demo/bin/devado-host")
+  { cat build/demo.configure.log >&2; exit 1; }
+cmake --build build/demo -j"$jobs" --target devado devado-host countnet-sim \
+  >build/demo.build.log 2>&1 || { tail -n 60 build/demo.build.log >&2; exit 1; }
+launcher=(${i386_launcher[@]+"${i386_launcher[@]}"})
+host=(${launcher[@]+"${launcher[@]}"} "$root/build/demo/bin/devado-host")
+sim=(${launcher[@]+"${launcher[@]}"} "$root/build/demo/bin/countnet-sim")
 if [ $wine -eq 1 ]; then
+  echo "building the Windows driver and runner (about a minute)..." >&2
   cmake -S . -B build/demo-windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
     -DDEVADO_TESTS=OFF -DDEVADO_BENCH=OFF >build/demo-windows.configure.log 2>&1 ||
-    { cat build/demo-windows.configure.log; exit 1; }
-  cmake --build build/demo-windows -j"$jobs" --target devado devado-host >/dev/null
-  export WINEPREFIX="$root/build/demo-windows/wineprefix" WINEDEBUG=-all \
-    WINEDLLOVERRIDES="mscoree,mshtml="
-  # The server is started first and detached, so that no Wine helper holds on to the
-  # terminal or to our output after the run.
-  wineserver -p </dev/null >/dev/null 2>&1 || true
-  wineboot -i </dev/null >/dev/null 2>&1
+    { cat build/demo-windows.configure.log >&2; exit 1; }
+  cmake --build build/demo-windows -j"$jobs" --target devado devado-host \
+    >build/demo-windows.build.log 2>&1 || { tail -n 60 build/demo-windows.build.log >&2; exit 1; }
+  trap stop_wine EXIT
+  preflight_wine "$root/build/demo-windows/wineprefix" >&2 || exit 1
   host=(wine "$root/build/demo-windows/bin/devado-host.exe")
 fi
 
 # The run folder: the driver reads its init file from the host's current directory.
 run=build/demo-run
 mkdir -p "$run"
-cat >"$run/DEVADO01.int" <<'EOF'
-UPDATE RATE = 1
-001 = 127.0.0.71
-002 = 127.0.0.72
-003 = 127.0.0.73
-EOF
-{
-  echo "# The demo's tags: each station's size channels and its air-flow tag."
-  for c in 0 1 2 3 4 5; do echo "001F000$c float"; done
-  echo "001AIR_FLOW unsigned16"
-  for c in 0 1 2 3 4 5 6 7; do echo "002F000$c float"; done
-  echo "002AIR_FLOW unsigned16"
-  for c in 0 1 2 3; do echo "003F000$c float"; done
-  echo "003AIR_FLOW signed16"
-} >"$run/tags.txt"
+write_run_files() {  # write_run_files <address1> <address2> <address3>
+  printf 'UPDATE RATE = 1\n001 = %s\n002 = %s\n003 = %s\n' "$1" "$2" "$3" >"$run/DEVADO01.int"
+  {
+    echo "# The demo's tags: each station's size channels and its air-flow tag."
+    for c in 0 1 2 3 4 5; do echo "001F000$c float"; done
+    echo "001AIR_FLOW unsigned16"
+    for c in 0 1 2 3 4 5 6 7; do echo "002F000$c float"; done
+    echo "002AIR_FLOW unsigned16"
+    for c in 0 1 2 3; do echo "003F000$c float"; done
+    echo "003AIR_FLOW signed16"
+  } >"$run/tags.txt"
+}
 
 sim_pid=""
 stop_simulator() {
@@ -69,31 +84,56 @@ stop_simulator() {
     wait "$sim_pid" 2>/dev/null || true
   fi
   sim_pid=""
-  if [ $wine -eq 1 ]; then wineserver -k 2>/dev/null || true; fi
+  if [ $wine -eq 1 ]; then stop_wine; fi
 }
 trap stop_simulator EXIT
 trap 'stop_simulator; exit 130' INT TERM
 
 # Three counters with different count profiles; station 2 goes silent for a while.
-build/demo/bin/countnet-sim --no-stdin \
-  --address 127.0.0.71 --channels 6 --volume 2832 --seed 11 \
-  --address 127.0.0.72 --channels 8 --volume 28317 --exponent 1 --seed 22 \
-  --silent-from 18 --silent-for 14 \
-  --address 127.0.0.73 --channels 4 --volume 1000 --seed 33 \
-  >"$run/sim.log" 2>&1 </dev/null &
-sim_pid=$!
-for _ in $(seq 50); do
-  [ "$(grep -c 'listening on port' "$run/sim.log" || true)" -ge 3 ] && break
-  kill -0 "$sim_pid" 2>/dev/null || { cat "$run/sim.log"; exit 1; }
-  sleep 0.1
-done
+# Returns the simulator's status when it ends early: 3 when another program holds one of
+# the addresses.
+start_simulator() {  # start_simulator <address1> <address2> <address3>
+  "${sim[@]}" --no-stdin \
+    --address "$1" --channels 6 --volume 2832 --seed 11 \
+    --address "$2" --channels 8 --volume 28317 --exponent 1 --seed 22 \
+    --silent-from 18 --silent-for 14 \
+    --address "$3" --channels 4 --volume 1000 --seed 33 \
+    >"$run/sim.log" 2>&1 </dev/null &
+  sim_pid=$!
+  for _ in $(seq 300); do
+    [ "$(grep -c 'listening on port' "$run/sim.log" || true)" -ge 3 ] && return 0
+    if ! kill -0 "$sim_pid" 2>/dev/null; then
+      local rc=0
+      wait "$sim_pid" || rc=$?
+      sim_pid=""
+      return $rc
+    fi
+    sleep 0.1
+  done
+  echo "the simulator did not start within 30 s:" >&2
+  cat "$run/sim.log" >&2
+  return 1
+}
 
-echo "Stations 1-3 on 127.0.0.71-73 (simulated, log in $run/sim.log); station 2 goes silent" >&2
-echo "after 18 s for 14 s. The driver's log goes to $run/driver.log." >&2
+base=127.0.0
+for attempt in 1 2 3 4; do
+  addresses=("$base.71" "$base.72" "$base.73")
+  rc=0
+  start_simulator "${addresses[@]}" || rc=$?
+  [ $rc -eq 0 ] && break
+  cat "$run/sim.log" >&2
+  if [ $rc -ne 3 ] || [ $attempt -eq 4 ]; then exit 1; fi
+  base=127.$((RANDOM % 254 + 1)).$((RANDOM % 256))
+  echo "trying the stations on $base.71-73 instead" >&2
+done
+write_run_files "${addresses[@]}"
+
+echo "Stations 1-3 on ${addresses[0]}-${addresses[2]##*.} (simulated, log in $run/sim.log);" \
+  "station 2 goes silent after 18 s for 14 s. The driver's log goes to $run/driver.log." >&2
 cd "$run"
 rc=0
 if [ $wine -eq 0 ]; then
-  "${host[@]}" --tags tags.txt --duration 60 --log driver.log "${args[@]}" || rc=$?
+  "${host[@]}" --tags tags.txt --duration 60 --log driver.log ${args[@]+"${args[@]}"} || rc=$?
 else
   # Wine's console shows neither ANSI sequences nor UTF-8. Through a pipe the runner's
   # output reaches the terminal as it is; the live view is then asked for by name, with
@@ -104,8 +144,8 @@ else
     export LINES COLUMNS
     live=(--live)
   fi
-  "${host[@]}" --tags tags.txt --duration 60 --log driver.log "${live[@]}" "${args[@]}" </dev/null |
-    cat || rc=$?
+  "${host[@]}" --tags tags.txt --duration 60 --log driver.log ${live[@]+"${live[@]}"} \
+    ${args[@]+"${args[@]}"} </dev/null | cat || rc=$?
 fi
 cd "$root"
 stop_simulator

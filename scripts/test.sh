@@ -2,107 +2,202 @@
 # The whole test suite on a fresh or warm machine: installs what is missing, builds the
 # Linux (i386) and Windows (i686) targets, and runs
 #   1. the Linux suite,
-#   2. the end-to-end suite under valgrind's helgrind, and the Linux suite again under
-#      AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the libFuzzer targets (clang) for a short while on the checked-in corpus,
-#   4. the Windows suite under Wine,
+#   2. the end-to-end suite under valgrind's helgrind,
+#   3. the Linux suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+#   4. the libFuzzer targets (clang) for a short while on the checked-in corpus,
+#   5. the Windows suite under Wine,
 # then checks that the driver answers its information command byte for byte alike on
-# both platforms. Exits nonzero on the first failure.
+# both platforms. Every suite runs even when an earlier one failed; the summary at the end
+# lists each suite as passed, failed or not run (with the reason), and the exit status is
+# nonzero when any suite failed.
+#
+# On a machine whose kernel cannot run i386 programs, the i386 programs run through
+# qemu-user (see preflight.sh); Wine and helgrind cannot work there, so the Windows
+# targets are built but not run, and those two suites are reported as not run.
+# DEVADO_EMULATE=1 takes that path on any machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${JOBS:-2}
 fuzz_seconds=${FUZZ_SECONDS:-20}
-
-./scripts/install-deps.sh
+# shellcheck source=scripts/preflight.sh
+source scripts/preflight.sh
 
 summary=()
+failed=0
+passed_tests=0
+failed_tests=0
+note() { summary+=("$1"); }
+fail() {
+  summary+=("$1")
+  failed=1
+}
+
+echo "== Preparing this machine"
+./scripts/install-deps.sh linux
+preflight_i386 || exit 1
+if [ "$i386_native" -eq 1 ]; then
+  ./scripts/install-deps.sh tests helgrind wine
+else
+  ./scripts/install-deps.sh tests
+fi
+linux_args=()
+if [ ${#i386_launcher[@]} -gt 0 ]; then
+  linux_args=("-DCMAKE_CROSSCOMPILING_EMULATOR=$(IFS=';'; echo "${i386_launcher[*]}")")
+fi
+
 configure() {  # configure <dir> <toolchain> [cmake args...]
   local dir=$1 toolchain=$2
   shift 2
+  mkdir -p build
   cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; return 1; }
 }
-run_suite() {  # run_suite <name> <dir>
+build() {  # build <name> <dir> <toolchain> [cmake args...]
   local name=$1 dir=$2
-  echo "== $name: tests"
-  local rc=0
-  ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$jobs" 2>&1 | tee "$dir/ctest.log" || rc=$?
-  summary+=("$name: $(grep -E 'tests passed|tests failed' "$dir/ctest.log" | tail -n 1)")
+  shift 2
+  echo "== $name: building (a few minutes on 2 cores)..."
+  configure "$dir" "$@" && cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1 ||
+    { tail -n 60 "$dir.build.log" 2>/dev/null; fail "$name: failed: the build failed (log in $dir.build.log)"; return 1; }
+}
+count_tests() {  # adds a ctest log's closing counts to the totals
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n 1) || return 0
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
+  passed_tests=$((passed_tests + total - bad))
+  failed_tests=$((failed_tests + bad))
+}
+ctest_run() {  # ctest_run <dir> <log> [ctest args...]
+  local dir=$1 log=$2 rc=0
+  shift 2
+  ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$jobs" "$@" 2>&1 | tee "$log" || rc=$?
   return $rc
 }
-
-mkdir -p build
-
-echo "== Linux i386: build"
-configure build/linux toolchain-linux-i386.cmake
-cmake --build build/linux -j"$jobs"
-run_suite "Linux i386" build/linux
-
-echo "== helgrind over the end-to-end suite (the driver's threads at work)"
-valgrind --tool=helgrind --error-exitcode=1 --suppressions=tests/valgrind/helgrind.supp -q \
-  build/linux/bin/end_to_end_tests >build/linux/helgrind.log 2>&1 ||
-  { grep -v "^[0-9:.]* \[" build/linux/helgrind.log | tail -n 80; exit 1; }
-summary+=("helgrind: $(grep -E '^\[  PASSED  \]' build/linux/helgrind.log), no race reported")
-
-echo "== Linux i386 with ASan+UBSan: build"
-configure build/asan toolchain-linux-i386.cmake -DDEVADO_SANITIZE=ON -DDEVADO_BENCH=OFF
-cmake --build build/asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_suite "Linux i386 ASan+UBSan" build/asan
-
-echo "== libFuzzer (clang): build and run ${fuzz_seconds}s per target"
-configure build/fuzz toolchain-linux-i386.cmake -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DDEVADO_FUZZ=ON -DDEVADO_TESTS=OFF -DDEVADO_BENCH=OFF
-cmake --build build/fuzz -j"$jobs"
-for target in build/fuzz/bin/*_fuzz; do
-  name=$(basename "$target" _fuzz)
-  scratch=build/fuzz/new-inputs/$name
-  mkdir -p "$scratch"
-  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$scratch" "fuzz/corpus/$name" \
-    >"build/fuzz/$name.log" 2>&1 || { tail -n 60 "build/fuzz/$name.log"; exit 1; }
-  summary+=("fuzz $name: $(grep -E '^stat::number_of_executed_units' "build/fuzz/$name.log" |
-    awk '{print $2}') runs in ${fuzz_seconds}s, no crash")
-done
-
-echo "== Windows i686: build"
-configure build/windows toolchain-mingw-i686.cmake -DDEVADO_BENCH=OFF
-cmake --build build/windows -j"$jobs"
-export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# The server is started first and detached from ctest's pipes; otherwise every test
-# waits for Wine's helper processes to let go of its output.
-start_wine() {
-  wineserver -p </dev/null >/dev/null 2>&1 || true
-  wineboot -i </dev/null >/dev/null 2>&1
+record_suite() {  # record_suite <name> <status> <ctest log>
+  local counts
+  counts=$(grep -E 'tests passed|tests failed' "$3" | tail -n 1)
+  [ -n "$counts" ] || counts="ctest ended without a result (status $2)"
+  if [ "$2" -eq 0 ]; then note "$1: $counts"; else fail "$1: FAILED: $counts"; fi
 }
-start_wine
-rc=0
-run_suite "Windows i686 under Wine" build/windows || rc=$?
-# Now and then a Wine process loses its connection to the Wine server ("wine client
-# error"), which fails whatever test it was running. Only then are the failed tests run
-# once more; any other failure stands.
-if [ $rc -ne 0 ] && grep -q "wine client error" build/windows/ctest.log; then
-  echo "== Wine lost its server during the run: the failed tests once more"
-  start_wine
-  rc=0
-  ctest --test-dir build/windows --rerun-failed --output-on-failure --timeout 300 2>&1 |
-    tee build/windows/ctest-rerun.log || rc=$?
-  summary+=("Windows i686 under Wine, failed tests rerun after a Wine server error: $(
-    grep -E 'tests passed|tests failed' build/windows/ctest-rerun.log | tail -n 1)")
-fi
+run_suite() {  # run_suite <name> <dir>
+  local rc=0
+  echo "== $1: tests"
+  ctest_run "$2" "$2/ctest.log" || rc=$?
+  record_suite "$1" $rc "$2/ctest.log"
+  count_tests "$2/ctest.log"
+}
 
-echo "== Driver information on both platforms"
-build/linux/bin/devado-host --hex >build/info-linux.txt
-wine build/windows/bin/devado-host.exe --hex </dev/null | tr -d '\r' >build/info-windows.txt
-wineserver -k || true
-[ $rc -eq 0 ] || exit $rc
-if cmp -s build/info-linux.txt build/info-windows.txt; then
-  summary+=("driver information: identical on Linux and Windows ($(wc -l <build/info-linux.txt) fields)")
-else
-  diff build/info-linux.txt build/info-windows.txt || true
-  echo "driver information differs between Linux and Windows"
-  exit 1
-fi
+linux_suite() {
+  build "Linux i386" build/linux toolchain-linux-i386.cmake "${linux_args[@]}" || return 1
+  run_suite "Linux i386" build/linux
+}
+
+helgrind_suite() {
+  if [ "$i386_native" -ne 1 ]; then
+    note "helgrind: not run: this machine cannot run 32-bit programs natively (valgrind needs that)"
+    return
+  fi
+  [ -x build/linux/bin/end_to_end_tests ] || { fail "helgrind: not run: the Linux build failed"; return; }
+  echo "== helgrind over the end-to-end suite (the driver's threads at work; about 2 minutes)"
+  if valgrind --tool=helgrind --error-exitcode=1 --suppressions=tests/valgrind/helgrind.supp -q \
+    build/linux/bin/end_to_end_tests >build/linux/helgrind.log 2>&1; then
+    note "helgrind: $(grep -E '^\[  PASSED  \]' build/linux/helgrind.log), no race reported"
+  else
+    grep -v "^[0-9:.]* \[" build/linux/helgrind.log | tail -n 80
+    fail "helgrind: FAILED (log in build/linux/helgrind.log)"
+  fi
+}
+
+asan_suite() {
+  build "Linux i386 ASan+UBSan" build/asan toolchain-linux-i386.cmake -DDEVADO_SANITIZE=ON \
+    -DDEVADO_BENCH=OFF "${linux_args[@]}" || return 1
+  local leaks=1 name="Linux i386 ASan+UBSan"
+  # LeakSanitizer stops the world through ptrace, which qemu-user does not provide.
+  if [ "$i386_native" -ne 1 ]; then
+    leaks=0
+    name="Linux i386 ASan+UBSan (leak detection off: it needs ptrace, which qemu-user lacks)"
+  fi
+  ASAN_OPTIONS=detect_leaks=$leaks:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_suite "$name" build/asan
+}
+
+fuzz_suite() {
+  build "libFuzzer (clang)" build/fuzz toolchain-linux-i386.cmake -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DDEVADO_FUZZ=ON -DDEVADO_TESTS=OFF -DDEVADO_BENCH=OFF || return 1
+  local leaks=1 target name scratch
+  [ "$i386_native" -eq 1 ] || leaks=0
+  for target in build/fuzz/bin/*_fuzz; do
+    name=$(basename "$target" _fuzz)
+    scratch=build/fuzz/new-inputs/$name
+    mkdir -p "$scratch"
+    echo "== fuzz $name: ${fuzz_seconds}s"
+    if ASAN_OPTIONS=detect_leaks=$leaks ${i386_launcher[@]+"${i386_launcher[@]}"} "$target" \
+      -max_total_time="$fuzz_seconds" -print_final_stats=1 "$scratch" "fuzz/corpus/$name" \
+      >"build/fuzz/$name.log" 2>&1; then
+      note "fuzz $name: $(grep -E '^stat::number_of_executed_units' "build/fuzz/$name.log" |
+        awk '{print $2}') runs in ${fuzz_seconds}s, no crash"
+    else
+      tail -n 60 "build/fuzz/$name.log"
+      fail "fuzz $name: FAILED (log in build/fuzz/$name.log)"
+    fi
+  done
+}
+
+windows_suite() {
+  build "Windows i686" build/windows toolchain-mingw-i686.cmake -DDEVADO_BENCH=OFF || return 1
+  if [ "$i386_native" -ne 1 ]; then
+    note "Windows suite: not run: this machine cannot run 32-bit programs natively (built only)"
+    return
+  fi
+  preflight_wine "$root/build/windows/wineprefix" || { fail "Windows suite: FAILED: Wine does not start"; return; }
+  echo "== Windows i686 under Wine: tests"
+  local rc=0 name="Windows i686 under Wine" log=build/windows/ctest.log
+  ctest_run build/windows "$log" || rc=$?
+  # Now and then a Wine process loses its connection to the Wine server ("wine client
+  # error"), which fails whatever test it was running. Only then are the failed tests run
+  # once more; any other failure stands.
+  if [ $rc -ne 0 ] && grep -q "wine client error" "$log"; then
+    echo "== Wine lost its server during the run: the failed tests once more"
+    # The first run's passes count; of its failures, only those that fail again.
+    local before=$failed_tests
+    count_tests "$log"
+    local first_failures=$((failed_tests - before))
+    preflight_wine "$WINEPREFIX" >/dev/null || true
+    rc=0
+    ctest_run build/windows build/windows/ctest-rerun.log --rerun-failed || rc=$?
+    count_tests build/windows/ctest-rerun.log
+    failed_tests=$((failed_tests - first_failures))
+    record_suite "$name (failed tests rerun after a Wine server error)" $rc build/windows/ctest-rerun.log
+  else
+    record_suite "$name" $rc "$log"
+    count_tests "$log"
+  fi
+  compare_driver_information
+  stop_wine
+}
+
+compare_driver_information() {
+  echo "== Driver information on both platforms"
+  [ -x build/linux/bin/devado-host ] || { fail "driver information: not compared: the Linux build failed"; return; }
+  ${i386_launcher[@]+"${i386_launcher[@]}"} build/linux/bin/devado-host --hex >build/info-linux.txt
+  wine build/windows/bin/devado-host.exe --hex </dev/null | tr -d '\r' >build/info-windows.txt
+  if cmp -s build/info-linux.txt build/info-windows.txt; then
+    note "driver information: identical on Linux and Windows ($(wc -l <build/info-linux.txt) fields)"
+  else
+    diff build/info-linux.txt build/info-windows.txt || true
+    fail "driver information: FAILED: differs between Linux and Windows"
+  fi
+}
+
+trap stop_wine EXIT
+linux_suite || true
+helgrind_suite || true
+asan_suite || true
+fuzz_suite || true
+windows_suite || true
 
 echo "== Summary"
 printf '%s\n' "${summary[@]}"
+echo "tests: $passed_tests passed, $failed_tests failed"
+exit $failed

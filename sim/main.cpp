@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/command_line.h"
+#include "sim/net.h"
 #include "sim/station.h"
 
 namespace {
@@ -59,6 +60,24 @@ void FollowSchedule(std::vector<ScheduledSilence> &schedule, std::chrono::millis
   }
 }
 
+// Every address is checked before any station starts: a station sharing its address and
+// port with another program would answer for that program, or not at all.
+bool AddressesFree(const std::vector<sim::Options> &stations) {
+  win::WSADATA data;
+  if (win::WSAStartup(0x0101, &data) != 0) return true;  // each station's start says so
+  bool free = true;
+  for (const sim::Options &options : stations) {
+    int error = 0;
+    if (sim::net::AddressFree(options.address, sim::kStationPort, &error)) continue;
+    std::cerr << "countnet-sim: " << options.address << ":" << sim::kStationPort
+              << " is in use by another program (socket error " << error
+              << "); give the station another loopback address with --address\n";
+    free = false;
+  }
+  win::WSACleanup();
+  return free;
+}
+
 void RunUntilStopped(int seconds, std::vector<ScheduledSilence> &schedule) {
   auto start = std::chrono::steady_clock::now();
   auto deadline = start + std::chrono::seconds(seconds);
@@ -83,6 +102,8 @@ int main(int argc, char **argv) {
     std::cout << sim::Usage();
     return 0;
   }
+
+  if (!AddressesFree(commandLine.stations)) return 3;
 
   std::mutex outputMutex;
   auto log = [&outputMutex](const std::string &line) {

@@ -37,6 +37,19 @@ win::SOCKET Listen(const std::string &address, unsigned short port, int backlog,
   return s;
 }
 
+bool AddressFree(const std::string &address, unsigned short port, int *errorCode) {
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
+    *errorCode = win::WSAGetLastError();
+    return false;
+  }
+  win::sockaddr_in local = Endpoint(address, port);
+  bool free = win::bind(s, reinterpret_cast<win::sockaddr *>(&local), sizeof local) == 0;
+  if (!free) *errorCode = win::WSAGetLastError();
+  win::closesocket(s);
+  return free;
+}
+
 win::SOCKET ConnectWithin(const std::string &address, unsigned short port, int timeoutMs) {
   win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET || !SetNonBlocking(s)) return s;

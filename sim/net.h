@@ -11,6 +11,10 @@ namespace sim::net {
 // A non-blocking listener on address:port, or INVALID_SOCKET (errorCode then tells why).
 win::SOCKET Listen(const std::string &address, unsigned short port, int backlog, int *errorCode);
 
+// True when a station could listen on address:port now: nothing else is bound there
+// (errorCode tells why not).
+bool AddressFree(const std::string &address, unsigned short port, int *errorCode);
+
 // A non-blocking connection to address:port that completed within timeoutMs, or the
 // still pending socket when it did not (INVALID_SOCKET only when no socket could be made
 // or the connect failed outright).

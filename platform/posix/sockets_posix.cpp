@@ -8,7 +8,8 @@
 //   writable, so that a sender waiting for room learns of the failure. The exception set
 //   reports out-of-band data only.
 // - send() never raises SIGPIPE; the process's signal handling belongs to the host.
-// - setsockopt() knows SO_LINGER and SO_REUSEADDR, the options a test station needs.
+// - setsockopt() knows SO_LINGER, SO_REUSEADDR, SO_SNDBUF and SO_RCVBUF, the options a
+//   test station needs.
 // - bind() sets SO_REUSEADDR, because Windows lets a listener bind an address whose
 //   earlier connections are still in TIME_WAIT and Linux does not.
 // - A socket is only created between WSAStartup and the matching WSACleanup.
@@ -215,10 +216,14 @@ int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength
     ::linger out{in.l_onoff, in.l_linger};
     return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &out, sizeof out) < 0 ? FailErrno() : 0;
   }
-  if (name == kSoReuseAddr && valueLength >= static_cast<int>(sizeof(int))) {
-    int on;
-    std::memcpy(&on, value, sizeof on);
-    return ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ? FailErrno() : 0;
+  int posixName = name == kSoReuseAddr ? SO_REUSEADDR
+                  : name == kSoSndBuf   ? SO_SNDBUF
+                  : name == kSoRcvBuf   ? SO_RCVBUF
+                                        : -1;
+  if (posixName != -1 && valueLength >= static_cast<int>(sizeof(int))) {
+    int number;
+    std::memcpy(&number, value, sizeof number);
+    return ::setsockopt(fd, SOL_SOCKET, posixName, &number, sizeof number) < 0 ? FailErrno() : 0;
   }
   return Fail(WSAEINVAL);
 }

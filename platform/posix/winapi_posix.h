@@ -27,6 +27,8 @@ constexpr long kFionread = static_cast<long>(0x4004667Fu);
 constexpr int kSolSocket = 0xFFFF;
 constexpr int kSoReuseAddr = 0x0004;
 constexpr int kSoLinger = 0x0080;
+constexpr int kSoSndBuf = 0x1001;
+constexpr int kSoRcvBuf = 0x1002;
 
 struct in_addr {
   std::uint32_t s_addr;  // network byte order
@@ -75,7 +77,8 @@ int bind(SOCKET s, const sockaddr *name, int nameLength);
 int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, sockaddr *address, int *addressLength);
 int getsockname(SOCKET s, sockaddr *name, int *nameLength);
-// Only SOL_SOCKET with SO_LINGER (a linger record) and SO_REUSEADDR (an int).
+// Only SOL_SOCKET with SO_LINGER (a linger record), SO_REUSEADDR, SO_SNDBUF and SO_RCVBUF
+// (an int each).
 int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength);
 int select(int ignored, fd_set *readSet, fd_set *writeSet, fd_set *exceptSet,
            const timeval *timeout);
@@ -139,6 +142,12 @@ BOOL FreeLibrary(HMODULE module);
 #endif
 #ifndef SO_LINGER
 #define SO_LINGER (win::kSoLinger)
+#endif
+#ifndef SO_SNDBUF
+#define SO_SNDBUF (win::kSoSndBuf)
+#endif
+#ifndef SO_RCVBUF
+#define SO_RCVBUF (win::kSoRcvBuf)
 #endif
 #ifndef MSG_PEEK
 #define MSG_PEEK 0x2

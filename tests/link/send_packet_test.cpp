@@ -33,14 +33,38 @@ std::vector<unsigned char> ImageOf(void *packet) {
   return std::vector<unsigned char>(bytes, bytes + dwPktGetPacketLength(packet));
 }
 
-// Fills the connection until the driver's side would block, as when the station does not
-// read; returns how many bytes are queued.
-std::size_t FillConnection(std::int32_t socket) {
+std::int32_t DriverSocket(StationLink &link);
+
+void PinBuffer(win::SOCKET s, int option) {
+  int bytes = 16384;
+  win::setsockopt(s, SOL_SOCKET, option, reinterpret_cast<char *>(&bytes), sizeof bytes);
+}
+
+// Sends filler until the driver's side would block; the bytes queued.
+std::size_t FillOnce(win::SOCKET s) {
   std::vector<char> chunk(65536, 'x');
-  auto s = static_cast<win::SOCKET>(socket);
   std::size_t queued = 0;
   for (int rc; (rc = win::send(s, chunk.data(), static_cast<int>(chunk.size()), 0)) > 0;) {
     queued += static_cast<std::size_t>(rc);
+  }
+  return queued;
+}
+
+// Fills the connection as when the station does not read; returns how many bytes are
+// queued. A buffer size that is set stays put (the kernel grows buffers of its own choice
+// while data flows), and the filling goes on until the connection has stayed full for a
+// while, so that the room a packet finds afterwards does not depend on the platform's or
+// an emulator's buffer handling.
+std::size_t FillConnection(StationLink &link) {
+  auto s = static_cast<win::SOCKET>(DriverSocket(link));
+  PinBuffer(s, SO_SNDBUF);
+  PinBuffer(link.stationSide(), SO_RCVBUF);
+  std::size_t queued = FillOnce(s);
+  for (int quiet = 0, round = 0; quiet < 3 && round < 50; ++round) {
+    win::Sleep(100);
+    std::size_t more = FillOnce(s);
+    quiet = more == 0 ? quiet + 1 : 0;
+    queued += more;
   }
   return queued;
 }
@@ -75,7 +99,7 @@ TEST(SendPacket, SendsTheWholeImageWithTheAddressAndSocketInItsHeader) {
 TEST(SendPacket, WaitsForRoomWhileTheStationReads) {
   StationLink link;
   ASSERT_TRUE(link.connected());
-  std::size_t queued = FillConnection(DriverSocket(link));
+  std::size_t queued = FillConnection(link);
   void *packet = PatternPacket(60000);
   auto sending = std::async(std::launch::async, [&] {
     return SendPacket(DriverSocket(link), link.address().c_str(), packet);
@@ -93,7 +117,7 @@ TEST(SendPacket, WaitsForRoomWhileTheStationReads) {
 TEST(SendPacket, APacketThatCannotGoOutWholeIsAFailure) {
   StationLink link;
   ASSERT_TRUE(link.connected());
-  FillConnection(DriverSocket(link));
+  FillConnection(link);
   void *packet = PatternPacket(60000);
   LogCapture log;
   EXPECT_EQ(SendPacket(DriverSocket(link), link.address().c_str(), packet), 0);  // about 2 s

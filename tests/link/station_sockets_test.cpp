@@ -17,7 +17,7 @@ using testing_support::ConnectTo;
 using testing_support::HostBlock;
 using testing_support::Listener;
 using testing_support::LogCapture;
-using testing_support::LoopbackAddress;
+using testing_support::TestAddress;
 using testing_support::WinsockSession;
 
 class StationSockets : public testing::Test {
@@ -43,44 +43,45 @@ class StationSockets : public testing::Test {
 };
 
 TEST_F(StationSockets, AListeningStationIsConnected) {
-  Listener station(LoopbackAddress(51));
+  const std::string address = TestAddress(51);
+  Listener station(address);
   ASSERT_TRUE(station.ok());
   LogCapture log;
   std::int32_t socket = kNoSocket;
-  EXPECT_EQ(InitDOVCh(block(), "127.0.0.51", &socket), 1);
+  EXPECT_EQ(InitDOVCh(block(), address.c_str(), &socket), 1);
   ASSERT_NE(socket, kNoSocket);
   win::SOCKET accepted = station.Accept(10000);
   EXPECT_NE(accepted, INVALID_SOCKET);
   win::closesocket(accepted);
   win::closesocket(static_cast<win::SOCKET>(socket));
   EXPECT_EQ(log.Texts(), std::vector<std::string>{
-                             "OxaDOV01: InitDOVCh() Socket connected. IP 127.0.0.51 Socket " +
+                             "OxaDOV01: InitDOVCh() Socket connected. IP " + address + " Socket " +
                              std::to_string(socket)});
 }
 
 TEST_F(StationSockets, RefusingAndLateStationsFailAndLeaveTheSocketAlone) {
   // A listener whose backlog is full answers no new connection within 500 ms.
-  Listener late(LoopbackAddress(53), 0);
+  Listener late(TestAddress(53), 0);
   ASSERT_TRUE(late.ok());
-  win::SOCKET filler = ConnectTo(LoopbackAddress(53), 10000);
+  win::SOCKET filler = ConnectTo(TestAddress(53), 10000);
   ASSERT_NE(filler, INVALID_SOCKET);
-  for (const char *address : {"127.0.0.52", "127.0.0.53"}) {
+  for (const std::string &address : {TestAddress(52), TestAddress(53)}) {
     LogCapture log;
     std::int32_t socket = 4321;
-    EXPECT_EQ(InitDOVCh(block(), address, &socket), 0) << address;
+    EXPECT_EQ(InitDOVCh(block(), address.c_str(), &socket), 0) << address;
     EXPECT_EQ(socket, 4321) << address;
-    EXPECT_EQ(log.Texts(),
-              std::vector<std::string>{
-                  std::string("OxaDOV01: InitDOVCh() Failed to connect to IP Address ") + address});
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{
+                               "OxaDOV01: InitDOVCh() Failed to connect to IP Address " + address});
   }
   win::closesocket(filler);
 }
 
 TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
-  Listener reachable(LoopbackAddress(54));
+  const std::string silent = TestAddress(55), listening = TestAddress(54);
+  Listener reachable(listening);
   ASSERT_TRUE(reachable.ok());
-  Configure(3, "127.0.0.55");  // nobody listens there
-  Configure(7, "127.0.0.54");
+  Configure(3, silent);  // nobody listens there
+  Configure(7, listening);
   LogCapture log;
 
   EXPECT_EQ(InitDOV(block()), 1);
@@ -95,10 +96,11 @@ TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
   std::string s = std::to_string(socket);
   EXPECT_EQ(log.Texts(),
             (std::vector<std::string>{
-                "OxaDOV01: InitDOVCh() Failed to connect to IP Address 127.0.0.55",
-                "OxaDOV1: InitFms() Failed to connect to PLC 03 I.P. addr 127.0.0.55",
-                "OxaDOV01: InitDOVCh() Socket connected. IP 127.0.0.54 Socket " + s,
-                "OxaDOV1: InitFms() PLC 07 I.P. 127.0.0.54 Socket " + s + " connected successfully",
+                "OxaDOV01: InitDOVCh() Failed to connect to IP Address " + silent,
+                "OxaDOV1: InitFms() Failed to connect to PLC 03 I.P. addr " + silent,
+                "OxaDOV01: InitDOVCh() Socket connected. IP " + listening + " Socket " + s,
+                "OxaDOV1: InitFms() PLC 07 I.P. " + listening + " Socket " + s +
+                    " connected successfully",
             }));
   win::SOCKET accepted = reachable.Accept(10000);
   win::closesocket(accepted);

@@ -17,7 +17,7 @@ namespace {
 
 using testing_support::ConnectTo;
 using testing_support::Listener;
-using testing_support::LoopbackAddress;
+using testing_support::TestAddress;
 
 TEST(ErrnoTranslation, EachErrnoHasItsWinsockCode) {
   struct Case {
@@ -73,9 +73,9 @@ TEST(Select, PollsASocketNumberedAbove1024) {
   if (limit.rlim_cur <= kHighDescriptor) GTEST_SKIP() << "descriptor limit too low";
 
   testing_support::WinsockSession session;
-  Listener listener(LoopbackAddress(21));
+  Listener listener(TestAddress(21));
   ASSERT_TRUE(listener.ok());
-  win::SOCKET client = ConnectTo(LoopbackAddress(21), 10000);
+  win::SOCKET client = ConnectTo(TestAddress(21), 10000);
   ASSERT_NE(client, INVALID_SOCKET);
   win::SOCKET server = listener.Accept(10000);
   ASSERT_NE(server, INVALID_SOCKET);
@@ -139,8 +139,8 @@ TEST(Signals, SocketUseLeavesSigpipeHandlingAlone) {
   ASSERT_EQ(sigaction(SIGPIPE, nullptr, &before), 0);
   {
     testing_support::WinsockSession session;
-    Listener listener(LoopbackAddress(22));
-    win::SOCKET client = ConnectTo(LoopbackAddress(22), 10000);
+    Listener listener(TestAddress(22));
+    win::SOCKET client = ConnectTo(TestAddress(22), 10000);
     win::SOCKET server = listener.Accept(10000);
     win::closesocket(server);
     char chunk[512] = {};

@@ -12,8 +12,8 @@ namespace {
 
 using testing_support::ConnectTo;
 using testing_support::Listener;
-using testing_support::LoopbackAddress;
 using testing_support::MakeAddress;
+using testing_support::TestAddress;
 using testing_support::WaitReadable;
 
 constexpr int kGenerousMs = 10000;
@@ -50,11 +50,11 @@ class Sockets : public testing::Test {
 };
 
 TEST_F(Sockets, SecondConnectToAListenerCountsAsConnected) {
-  Listener listener(LoopbackAddress(11));
+  Listener listener(TestAddress(11));
   ASSERT_TRUE(listener.ok());
   win::SOCKET s = NonBlockingSocket();
   int first = -1, second = -1;
-  EXPECT_TRUE(ConnectTwice(s, LoopbackAddress(11), &first, &second));
+  EXPECT_TRUE(ConnectTwice(s, TestAddress(11), &first, &second));
   EXPECT_TRUE(first == 0 || first == WSAEWOULDBLOCK) << first;
   EXPECT_EQ(second, WSAEISCONN);
   win::SOCKET accepted = listener.Accept(kGenerousMs);
@@ -66,7 +66,7 @@ TEST_F(Sockets, SecondConnectToAListenerCountsAsConnected) {
 TEST_F(Sockets, SecondConnectToARefusingAddressFails) {
   win::SOCKET s = NonBlockingSocket();
   int first = -1, second = -1;
-  EXPECT_FALSE(ConnectTwice(s, LoopbackAddress(12), &first, &second));
+  EXPECT_FALSE(ConnectTwice(s, TestAddress(12), &first, &second));
   EXPECT_TRUE(first == WSAEWOULDBLOCK || first == WSAECONNREFUSED) << first;
   EXPECT_NE(second, WSAEISCONN);
   EXPECT_NE(second, 0);
@@ -74,9 +74,9 @@ TEST_F(Sockets, SecondConnectToARefusingAddressFails) {
 }
 
 TEST_F(Sockets, SelectReportsDataThenAnEmptyPollClearsTheSets) {
-  Listener listener(LoopbackAddress(13));
+  Listener listener(TestAddress(13));
   ASSERT_TRUE(listener.ok());
-  win::SOCKET client = ConnectTo(LoopbackAddress(13), kGenerousMs);
+  win::SOCKET client = ConnectTo(TestAddress(13), kGenerousMs);
   ASSERT_NE(client, INVALID_SOCKET);
   win::SOCKET server = listener.Accept(kGenerousMs);
   ASSERT_NE(server, INVALID_SOCKET);
@@ -114,9 +114,9 @@ TEST_F(Sockets, SelectReportsDataThenAnEmptyPollClearsTheSets) {
 }
 
 TEST_F(Sockets, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
-  Listener listener(LoopbackAddress(14));
+  Listener listener(TestAddress(14));
   ASSERT_TRUE(listener.ok());
-  win::SOCKET client = ConnectTo(LoopbackAddress(14), kGenerousMs);
+  win::SOCKET client = ConnectTo(TestAddress(14), kGenerousMs);
   ASSERT_NE(client, INVALID_SOCKET);
   win::SOCKET server = listener.Accept(kGenerousMs);
   ASSERT_NE(server, INVALID_SOCKET);
@@ -136,9 +136,9 @@ TEST_F(Sockets, SendingToAClosedPeerFailsWithoutEndingTheProcess) {
 }
 
 TEST_F(Sockets, APeerThatResetsMakesTheSocketReadableWithAResetError) {
-  Listener listener(LoopbackAddress(15));
+  Listener listener(TestAddress(15));
   ASSERT_TRUE(listener.ok());
-  win::SOCKET client = ConnectTo(LoopbackAddress(15), kGenerousMs);
+  win::SOCKET client = ConnectTo(TestAddress(15), kGenerousMs);
   ASSERT_NE(client, INVALID_SOCKET);
   win::SOCKET server = listener.Accept(kGenerousMs);
   ASSERT_NE(server, INVALID_SOCKET);

@@ -1,13 +1,48 @@
 #include "tests/support/loopback.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <random>
+#include <utility>
 
 namespace testing_support {
+namespace {
 
-std::string LoopbackAddress(int n) {
-  return "127.0.0." + std::to_string(n);
+// Drawn once per process, so that test processes run side by side, and the same test in
+// two build trees at once, land on different addresses.
+std::uint32_t ProcessSalt() {
+  static const std::uint32_t salt = std::random_device{}();
+  return salt;
 }
+
+std::uint32_t NameHash(const std::string &name) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+  return hash;
+}
+
+// 127.a.b.c with a in 1..254, b in 0..255 and c in 1..254: about 16.5 million addresses,
+// none of them in 127.0.0.0/24, where other programs usually listen.
+std::string AddressFor(std::uint32_t value) {
+  return "127." + std::to_string(1 + value % 254) + "." + std::to_string(value / 254 % 256) +
+         "." + std::to_string(1 + value / 254 / 256 % 254);
+}
+
+// True when nothing on this machine is bound to address:1561.
+bool StationPortFree(const std::string &address) {
+  WinsockSession winsock;
+  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return true;
+  win::sockaddr_in local = MakeAddress(address);
+  bool free = win::bind(s, reinterpret_cast<win::sockaddr *>(&local), sizeof local) == 0;
+  win::closesocket(s);
+  return free;
+}
+
+}  // namespace
 
 win::sockaddr_in MakeAddress(const std::string &ip, unsigned short port) {
   win::sockaddr_in address;
@@ -77,6 +112,24 @@ win::SOCKET ConnectTo(const std::string &address, int timeoutMs) {
   }
   win::closesocket(s);
   return INVALID_SOCKET;
+}
+
+std::string LoopbackAddressFor(const std::string &name, int n) {
+  static std::mutex mutex;
+  static std::map<std::pair<std::string, int>, std::string> chosen;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto key = std::make_pair(name, n);
+  auto found = chosen.find(key);
+  if (found != chosen.end()) return found->second;
+  // An address that another program holds is passed over, once and for all in this process.
+  std::uint32_t value = NameHash(name) ^ ProcessSalt();
+  std::string address;
+  for (std::uint32_t attempt = 0; attempt < 64; ++attempt) {
+    address = AddressFor(value + static_cast<std::uint32_t>(n) + attempt * 7919u);
+    if (StationPortFree(address)) break;
+  }
+  chosen.emplace(key, address);
+  return address;
 }
 
 }  // namespace testing_support

@@ -11,11 +11,12 @@ namespace testing_support {
 
 constexpr unsigned short kStationPort = 1561;
 
-// A loopback IPv4 address 127.0.0.n as text.
-std::string LoopbackAddress(int n);
+// A loopback address on which nothing listens yet: 127.a.b.c with a >= 1, drawn from
+// `name` and a number drawn once per process, so that processes run side by side never
+// share one. The same name and `n` give the same address throughout the process.
+std::string LoopbackAddressFor(const std::string &name, int n = 0);
 
-// A loopback address of the running test's own (127.a.b.c with a >= 1, derived from the
-// test's full name, so that test processes run side by side never share one); `n` gives
+// The running test's own loopback address (LoopbackAddressFor its full name); `n` gives
 // further addresses for the same test.
 std::string TestAddress(int n = 0);
 
