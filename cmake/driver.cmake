@@ -21,6 +21,7 @@ add_library(devado_objects OBJECT
   link/incoming_messages_thread.cpp
   link/send_packet.cpp
   link/socket_wait.cpp
+  link/station_address.cpp
   link/sockets_reopen_thread.cpp
   link/station_objects.cpp
   link/station_sockets.cpp

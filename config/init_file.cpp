@@ -6,6 +6,7 @@
 
 #include "config/line_scanner.h"
 #include "entry/host_runtime.h"
+#include "link/station_address.h"
 
 namespace {
 
@@ -100,9 +101,7 @@ void TryStation(const Context &c, const char *line) {
     LogLine(c, line, "invalid station number");
     return;
   }
-  // A longer text cannot be an address of the field's 15 characters; cutting it could
-  // make it a different, valid one.
-  if (!CheckIpAddress(address.c_str()) || address.size() >= kIpAddressSize) {
+  if (!CheckIpAddress(address.c_str())) {
     LogLine(c, line, "invalid IP address");
     return;
   }
@@ -113,17 +112,18 @@ void TryStation(const Context &c, const char *line) {
   std::memcpy(field, address.data(), address.size());
 }
 
+// True unless the first read fails (as it does for a folder).
+bool Readable(std::FILE *file) {
+  int c = std::getc(file);
+  if (c == EOF) return std::ferror(file) == 0;
+  std::ungetc(c, file);
+  return true;
+}
+
 }  // namespace
 
 int CheckIpAddress(const char *text) {
-  LineScanner scan(text);
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0 && !scan.Literal(".")) return 0;
-    std::int32_t value = 0;
-    bool fits = false;
-    if (!scan.Signed(&value, &fits) || !fits || value < 0 || value > 255) return 0;
-  }
-  return 1;
+  return ParseStationAddress(text) ? 1 : 0;
 }
 
 int ReadInitFile(InstanceBlock *block) {
@@ -131,6 +131,11 @@ int ReadInitFile(InstanceBlock *block) {
   char fileName[32];
   std::snprintf(fileName, sizeof fileName, "DEVADO%02d.int", instance);
   std::FILE *file = std::fopen(fileName, "rb");
+  // A folder of that name opens on some systems but reads nothing: it is no init file.
+  if (file != nullptr && !Readable(file)) {
+    std::fclose(file);
+    file = nullptr;
+  }
   if (file == nullptr) {
     err(kLogOperational, "DEVADO%02d: ReadInitFile() File '%s' not found. Driver not loaded!",
         instance, fileName);

@@ -6,8 +6,9 @@
 
 // Reads the file into the block's update rate and station addresses, logging every
 // setting and every rejected line. 1 when the file was read, 0 when it cannot be opened
-// (the block is then unchanged).
+// or read (a folder of that name, say; the block is then unchanged).
 int ReadInitFile(InstanceBlock *block);
 
-// 1 when the text begins with four numbers 0..255 separated by dots, else 0.
+// 1 when the text is a station address that can be connected (four numbers 0..255
+// separated by dots, nothing else), else 0.
 int CheckIpAddress(const char *text);

@@ -1,5 +1,6 @@
 #include "lifecycle/cold_start.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "config/init_file.h"
@@ -62,6 +63,14 @@ bool StartRunning(InstanceBlock *block, InstancePrivate &state) {
                      "OxaDOV%.02d: Failed to open thread SocketsReOpenThread!");
 }
 
+// The host gives centiseconds; ten times a large value does not fit in 32 bits.
+std::int32_t MillisecondsOf(std::int32_t centiseconds) {
+  std::int64_t ms = static_cast<std::int64_t>(centiseconds) * 10;
+  if (ms > INT32_MAX) return INT32_MAX;
+  if (ms < INT32_MIN) return INT32_MIN;
+  return static_cast<std::int32_t>(ms);
+}
+
 }  // namespace
 
 int ColdStart(CommandBlock *command) {
@@ -79,12 +88,17 @@ int ColdStart(CommandBlock *command) {
   if (!MakeClient(block, state)) return kCommandRefused;
   ApplyDefaults(*block);
   state.acquired.defaults = true;
-  if (ReadInitFile(block) == 0) return kCommandRefused;
-  block->receiveTimeoutMs.Set(10 * params->receiveTimeoutCs.Get());
+  if (ReadInitFile(block) == 0) {
+    // The client goes again, so that the host can fix the file and start once more.
+    ReleaseInstance(block, state, Leaving::kQuietly);
+    return kCommandRefused;
+  }
+  block->receiveTimeoutMs.Set(MillisecondsOf(params->receiveTimeoutCs.Get()));
   InitDOV(block);  // stations that do not answer now are left to the re-open thread
   if (!StartRunning(block, state)) {
-    // The driver is not running: whatever it started is stopped and released again.
-    ReleaseInstance(block, state);
+    // The driver is not running: whatever it started is stopped and released again,
+    // without the goodbyes of a driver end.
+    ReleaseInstance(block, state, Leaving::kQuietly);
     return kCommandRefused;
   }
   return kCommandOk;

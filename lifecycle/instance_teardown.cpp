@@ -35,14 +35,16 @@ void FreeObjects(StationEntry &entry) {
 
 // Waits for whatever a driver thread is doing with the station, then disconnects it.
 // The socket field keeps its old value.
-void DisconnectStation(InstanceBlock *block, InstancePrivate &state, int n) {
+void DisconnectStation(InstanceBlock *block, InstancePrivate &state, int n, Leaving leaving) {
   StationEntry &entry = block->stations[n];
   StationPrivate &station = state.stations[n];
   std::lock_guard<std::mutex> link(station.link);
   std::lock_guard<std::mutex> objects(station.objects);
   std::int32_t socket = entry.socket.Load();
   // A handle that the receiving thread closed already is not ours to close again.
-  if (socket != kNoSocket && !station.closePending) {
+  if (socket != kNoSocket && !station.closePending && leaving == Leaving::kQuietly) {
+    win::closesocket(static_cast<win::SOCKET>(socket));
+  } else if (socket != kNoSocket && !station.closePending) {
     int instance = block->instanceNumber.Get();
     char address[kAddressCopySize];
     CopyIpAddress(entry, address);
@@ -63,11 +65,11 @@ void DisconnectStation(InstanceBlock *block, InstancePrivate &state, int n) {
 
 }  // namespace
 
-bool ReleaseInstance(InstanceBlock *block, InstancePrivate &state) {
+bool ReleaseInstance(InstanceBlock *block, InstancePrivate &state, Leaving leaving) {
   RequestStop(state);
   // Before the defaults the socket fields hold whatever the host left there.
   if (state.acquired.defaults) {
-    for (int n = 0; n < kStationCount; ++n) DisconnectStation(block, state, n);
+    for (int n = 0; n < kStationCount; ++n) DisconnectStation(block, state, n, leaving);
   }
   state.acquired.defaults = false;  // the fields keep sockets that are closed now
   if (state.acquired.winsock) win::WSACleanup();

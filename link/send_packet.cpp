@@ -3,6 +3,7 @@
 #include "countnet/dov_pakt.h"
 #include "entry/host_runtime.h"
 #include "link/socket_wait.h"
+#include "link/station_address.h"
 #include "platform/winapi.h"
 
 namespace {
@@ -32,12 +33,12 @@ bool SendAll(win::SOCKET s, const char *bytes, int length) {
 int SendPacket(std::int32_t socket, const char *ipAddress, void *packet) {
   // Only the low 16 bits of the length are meaningful: packets are a few hundred bytes.
   auto length = static_cast<std::uint16_t>(dwPktGetPacketLength(packet));
-  unsigned long address = win::inet_addr(ipAddress);
-  if (address == INADDR_NONE) {
+  std::uint32_t address = 0;
+  if (!ParseStationAddress(ipAddress, &address)) {
     err(kLogOperational, "DEVADO: SendPacket() Invalid TCP/IP Address '%s'", ipAddress);
     return 0;
   }
-  vPktSetInternetAddress(packet, static_cast<std::uint32_t>(address),
+  vPktSetInternetAddress(packet, address,
                          static_cast<std::uint16_t>(socket));
   auto s = static_cast<win::SOCKET>(socket);
   if (packet == nullptr || !SendAll(s, static_cast<const char *>(packet), length)) {

@@ -4,6 +4,7 @@
 
 #include "entry/host_runtime.h"
 #include "entry/instance_private.h"
+#include "link/station_address.h"
 #include "link/station_objects.h"
 #include "platform/winapi.h"
 
@@ -14,21 +15,20 @@ constexpr win::DWORD kConnectSettleMs = 500;
 constexpr win::WORD kWinsockVersion = 0x0101;
 constexpr int kShutdownBoth = 2;
 
-win::sockaddr_in StationAddress(const char *ipAddress) {
-  win::sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = win::htons(kStationPort);
-  address.sin_addr.s_addr = static_cast<std::uint32_t>(win::inet_addr(ipAddress));
-  return address;
+// False for text that is no station address: it would otherwise become some other
+// address (the broadcast address, for one).
+bool StationAddress(const char *ipAddress, win::sockaddr_in *address) {
+  std::memset(address, 0, sizeof *address);
+  address->sin_family = AF_INET;
+  address->sin_port = win::htons(kStationPort);
+  return ParseStationAddress(ipAddress, &address->sin_addr.s_addr);
 }
 
 // A non-blocking connect, then a second one after the settle time: the second succeeds,
 // or reports "already connected", only when the station has accepted by then.
 bool ConnectWithin500Ms(win::SOCKET s, const char *ipAddress) {
-  win::sockaddr_in address = StationAddress(ipAddress);
-  // Text that is no address (an empty one among them) would become the broadcast address.
-  if (address.sin_addr.s_addr == INADDR_NONE) return false;
+  win::sockaddr_in address;
+  if (!StationAddress(ipAddress, &address)) return false;
   auto *name = reinterpret_cast<win::sockaddr *>(&address);
   win::u_long nonBlocking = 1;
   win::ioctlsocket(s, FIONBIO, &nonBlocking);

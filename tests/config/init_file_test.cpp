@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -76,12 +77,16 @@ const InitCase kCases[] = {
       Rejected("256 = 10.0.0.1", "invalid station number"), StationSet(255, "10.0.0.2")}},
     {"Addresses",
      {"12 = 10.0.0", "12 = 10.0.0.256", "12 = 10.0.0.255", "13 = 192.168.100.100x",
-      "14 = 10.0.0.1junk"},
+      "14 = 10.0.0.1junk", "15 = 127.0.0.1.5", "16 = +1.2.3.4", "17 = 255.255.255.255"},
      10,
-     {{12, "10.0.0.255"}, {14, "10.0.0.1junk"}},
+     {{12, "10.0.0.255"}},
      {Rejected("12 = 10.0.0", "invalid IP address"),
       Rejected("12 = 10.0.0.256", "invalid IP address"), StationSet(12, "10.0.0.255"),
-      Rejected("13 = 192.168.100.100x", "invalid IP address"), StationSet(14, "10.0.0.1junk")}},
+      Rejected("13 = 192.168.100.100x", "invalid IP address"),
+      Rejected("14 = 10.0.0.1junk", "invalid IP address"),
+      Rejected("15 = 127.0.0.1.5", "invalid IP address"),
+      Rejected("16 = +1.2.3.4", "invalid IP address"),
+      Rejected("17 = 255.255.255.255", "invalid IP address")}},
     {"LaterLineWins",
      {"005 = 10.0.0.1", "5 = 10.0.0.2"},
      10,
@@ -159,14 +164,28 @@ TEST(InitFile, AMissingFileChangesNothing) {
                                                   "not found. Driver not loaded!"});
 }
 
-TEST(InitFile, AddressesAreFourNumbersFrom0To255) {
+TEST(InitFile, AFolderOfThatNameIsAFileThatCannotBeRead) {
+  WorkDirectory directory;
+  std::filesystem::create_directory("DEVADO03.int");  // in the test's current directory
+  HostBlock host(0x5A);
+  host.get()->instanceNumber.Set(kInstance);
+  LogCapture log;
+  EXPECT_EQ(ReadInitFile(host.get()), 0);
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{"DEVADO03: ReadInitFile() File 'DEVADO03.int' "
+                                                  "not found. Driver not loaded!"});
+}
+
+// The rule of the init file and of the connect alike.
+TEST(InitFile, AddressesAreExactlyFourNumbersFrom0To255) {
   const struct {
     const char *text;
     int valid;
-  } cases[] = {{"0.0.0.0", 1},  {"255.255.255.255", 1}, {"1.2.3.4trailing", 1},
-               {"+1.2.3.4", 1}, {"1.2.3", 0},           {"1.2.3.-1", 0},
-               {"1..2.3", 0},   {"a.b.c.d", 0},         {"1.2.3.99999999999", 0},
-               {"", 0},         {"256.1.1.1", 0}};
+  } cases[] = {{"0.0.0.0", 1},          {"10.0.0.255", 1},   {"127.001.0.1", 1},
+               {"255.255.255.255", 0},  {"1.2.3.4trailing", 0}, {"+1.2.3.4", 0},
+               {"127.0.0.1.5", 0},      {" 1.2.3.4", 0},     {"1.2.3.4 ", 0},
+               {"1.2.3", 0},            {"1.2.3.-1", 0},     {"1..2.3", 0},
+               {"a.b.c.d", 0},          {"1.2.3.0255", 0},   {"1.2.3.99999999999", 0},
+               {"", 0},                 {"256.1.1.1", 0},    {"0x7f.0.0.1", 0}};
   for (const auto &c : cases) EXPECT_EQ(CheckIpAddress(c.text), c.valid) << c.text;
 }
 

@@ -146,6 +146,40 @@ TEST_F(Lifecycle, EndAfterAnEarlyStopReleasesOnlyWhatWasAcquired) {
   win::closesocket(hostPeer);
 }
 
+TEST_F(Lifecycle, AColdStartWithoutItsInitFileCanBeRetriedOnceTheFileIsThere) {
+  sim::Station station(StationOptions(1));
+  ASSERT_TRUE(station.Start());
+  DriverInstance driver(7);
+  LogCapture log;
+  EXPECT_EQ(driver.ColdStart(), 2);
+  EXPECT_EQ(log.Texts().back(), "DEVADO07: ReadInitFile() File 'DEVADO07.int' not found. Driver not loaded!");
+  EXPECT_EQ(HevCtlClientCount(), 0) << "the client is released again";
+
+  driver.WriteInitFile(10, {{1, TestAddress(1)}});
+  EXPECT_EQ(driver.ColdStart(), 0);
+  EXPECT_TRUE(sim::WaitUntil([&] { return station.IsConnected(); }, kGenerousMs));
+  EXPECT_EQ(driver.EndOxa(), 0);
+}
+
+// The host gives the time-out in centiseconds; ten times that may not fit in 32 bits.
+TEST_F(Lifecycle, TheReceiveTimeOutInMillisecondsSaturates) {
+  const struct {
+    std::int32_t centiseconds, milliseconds;
+  } cases[] = {{50, 500},
+               {214748364, 2147483640},
+               {214748365, INT32_MAX},
+               {INT32_MAX, INT32_MAX},
+               {-214748364, -2147483640},
+               {INT32_MIN, INT32_MIN}};
+  DriverInstance driver;
+  driver.WriteInitFile(10, {});
+  for (const auto &c : cases) {
+    ASSERT_EQ(driver.ColdStart(1, c.centiseconds), 0) << c.centiseconds;
+    EXPECT_EQ(driver.block()->receiveTimeoutMs.Get(), c.milliseconds) << c.centiseconds;
+    EXPECT_EQ(driver.EndOxa(), 0);
+  }
+}
+
 TEST_F(Lifecycle, TwoInstancesRunSideBySideAndEndIndependently) {
   sim::Station first(StationOptions(1, 100)), second(StationOptions(2, 100));
   ASSERT_TRUE(first.Start());

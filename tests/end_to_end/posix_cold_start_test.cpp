@@ -32,6 +32,9 @@ TEST(ColdStartFailure, WithoutTheEventNothingRunsAndNothingStaysAcquired) {
       lines.end());
   EXPECT_EQ(HevCtlClientCount(), 0);
   EXPECT_TRUE(sim::WaitUntil([&] { return !station.IsConnected(); }, 10000));
+  // Quietly: no goodbye to the station and none of driver end's lines.
+  EXPECT_TRUE(station.Received().empty());
+  for (const std::string &line : lines) EXPECT_EQ(line.find("EndOxa()"), std::string::npos) << line;
   EXPECT_TRUE(HevWaitUntil([&] { return ThreadCount() == threads + 1; }, 10000))
       << "only the station's own thread may remain";
   EXPECT_EQ(driver.EndOxa(), 0);
