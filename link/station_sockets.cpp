@@ -21,7 +21,10 @@ bool StationAddress(const char *ipAddress, win::sockaddr_in *address) {
   std::memset(address, 0, sizeof *address);
   address->sin_family = AF_INET;
   address->sin_port = win::htons(kStationPort);
-  return ParseStationAddress(ipAddress, &address->sin_addr.s_addr);
+  std::uint32_t networkOrder = 0;
+  if (!ParseStationAddress(ipAddress, &networkOrder)) return false;
+  address->sin_addr.s_addr = networkOrder;
+  return true;
 }
 
 // A non-blocking connect, then a second one after the settle time: the second succeeds,
