@@ -10,7 +10,7 @@
 
 #include "countnet/codecs.h"
 #include "countnet/dov_pakt.h"
-#include "countnet/packet_reader.h"
+#include "countnet/packet_frame.h"
 #include "countnet/sample_values.h"
 
 extern "C" void *__libc_malloc(size_t);

@@ -28,7 +28,7 @@
 
 #include "entry/command_block.h"
 #include "entry/host_runtime.h"
-#include "entry/instance_private.h"
+#include "link/instance_state.h"
 #include "entry/oxa_main.h"
 #include "hevpro/hevpro_control.h"
 #include "link/station_sockets.h"
@@ -59,7 +59,6 @@ struct Observed {
 
 InstanceBlock *benchBlock = nullptr;
 thread_local bool receivingThread = false;  // the thread that asks the host's wait call
-constexpr std::size_t kPacketHeaderBytes = 18;
 
 int StationOfGate(int gateId) {
   return gateId;
@@ -90,12 +89,11 @@ extern "C" uint16_t HevWaitMsg(uint8_t clientId, void *message24, int mode) {
   return result;
 }
 
-// The receiving thread's first read of a packet is its header: the pass has reached the
-// station and found it readable.
+// A read by the receiving thread: the pass has reached the station and found it readable.
 extern "C" ssize_t recv(int fd, void *buffer, size_t length, int flags) {
   using Recv = ssize_t (*)(int, void *, size_t, int);
   static auto system = reinterpret_cast<Recv>(dlsym(RTLD_NEXT, "recv"));
-  if (receivingThread && length == kPacketHeaderBytes && benchBlock != nullptr) {
+  if (receivingThread && benchBlock != nullptr) {
     auto now = Clock::now();
     std::lock_guard<std::mutex> guard(observed.lock);
     for (int n = 1; observed.measuring && n <= stationCount; ++n) {

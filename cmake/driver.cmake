@@ -4,14 +4,14 @@
 add_library(devado_objects OBJECT
   config/init_file.cpp
   config/line_scanner.cpp
-  countnet/packet_reader.cpp
-  countnet/process_messages.cpp
+  countnet/deferred_log.cpp
+  countnet/packet_frame.cpp
+  countnet/packet_handler.cpp
   countnet/sample_values.cpp
-  countnet/sampling_config.cpp
+  countnet/sampling_packet.cpp
   entry/banner.cpp
   entry/driver_info.cpp
   entry/instance_block.cpp
-  entry/instance_private.cpp
   entry/oxa_main.cpp
   entry/receive_timeout.cpp
   lifecycle/cold_start.cpp
@@ -19,9 +19,13 @@ add_library(devado_objects OBJECT
   lifecycle/instance_teardown.cpp
   lifecycle/warm_start.cpp
   link/incoming_messages_thread.cpp
+  link/instance_state.cpp
+  link/process_messages.cpp
+  link/sampling_config.cpp
   link/send_packet.cpp
   link/socket_wait.cpp
   link/station_address.cpp
+  link/station_link.cpp
   link/sockets_reopen_thread.cpp
   link/station_objects.cpp
   link/station_sockets.cpp

@@ -5,7 +5,7 @@
 
 #include "config/init_file.h"
 #include "entry/host_runtime.h"
-#include "entry/instance_private.h"
+#include "link/instance_state.h"
 #include "lifecycle/instance_teardown.h"
 #include "link/incoming_messages_thread.h"
 #include "link/sockets_reopen_thread.h"
@@ -44,22 +44,23 @@ bool CreateSocketTableEvent(InstanceBlock *block, InstancePrivate &state) {
   return true;
 }
 
-bool StartThread(InstanceBlock *block, InstancePrivate &state, void (*thread)(void *),
-                 const char *failure) {
-  ThreadStarting(state);
-  if (win::_beginthread(thread, kThreadStackSize, block) == static_cast<std::uintptr_t>(-1)) {
-    ThreadEnded(state);
+// Joinable threads: driver end waits for their real end before the host may unload us.
+bool StartThread(InstanceBlock *block, InstancePrivate &state, int index,
+                 unsigned(DEVADO_STDCALL *thread)(void *), const char *failure) {
+  std::uintptr_t handle = win::_beginthreadex(nullptr, kThreadStackSize, thread, block, 0, nullptr);
+  if (handle == 0) {
     err(kLogOperational, failure, block->instanceNumber.Get());
     return false;
   }
+  state.threads[index] = reinterpret_cast<win::HANDLE>(handle);
   return true;
 }
 
 bool StartRunning(InstanceBlock *block, InstancePrivate &state) {
   return CreateSocketTableEvent(block, state) &&
-         StartThread(block, state, INCOMING_MESSAGES_Thread,
+         StartThread(block, state, 0, INCOMING_MESSAGES_Thread,
                      "OxaDOV%.02d: Failed to open thread INCOMING_MESSAGES thread!") &&
-         StartThread(block, state, SocketsReOpenThread,
+         StartThread(block, state, 1, SocketsReOpenThread,
                      "OxaDOV%.02d: Failed to open thread SocketsReOpenThread!");
 }
 

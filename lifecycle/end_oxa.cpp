@@ -1,7 +1,7 @@
 #include "lifecycle/end_oxa.h"
 
 #include "entry/host_runtime.h"
-#include "entry/instance_private.h"
+#include "link/instance_state.h"
 #include "lifecycle/instance_teardown.h"
 
 int EndOxa(CommandBlock *command) {
@@ -13,9 +13,9 @@ int EndOxa(CommandBlock *command) {
     return kCommandOk;
   }
   InstancePrivate &state = PrivateStateOf(block);
-  bool threadsEnded = ReleaseInstance(block, state);
+  ReleaseInstance(block, state);
   err(kLogDetail, "OXAWNCNT: returning from EndOxa()");
-  // A thread that did not end still looks at the private state, so that stays.
-  if (threadsEnded) ReleasePrivateState(block);
+  // A thread that did not end keeps its own share of the private state.
+  ReleasePrivateState(block);
   return kCommandOk;
 }

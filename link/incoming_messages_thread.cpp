@@ -1,231 +1,212 @@
 #include "link/incoming_messages_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
-#include "countnet/process_messages.h"
 #include "entry/host_runtime.h"
-#include "entry/instance_private.h"
+#include "link/instance_state.h"
+#include "link/process_messages.h"
 #include "platform/winapi.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kPassPauseMs = 100;
-constexpr win::DWORD kEventWaitMs = 1000;
 constexpr int kSilentPeriods = 6;  // update periods without data before a station fails
+// Packets taken from one station in one pass: a burst drains within a few passes, and a
+// chatty station cannot hold up the others for long.
+constexpr int kPacketsPerPass = 64;
 
-enum class Report { kNone, kFailed, kRestored };
-
-// Whole seconds on a monotonic clock: setting the wall clock neither fails nor spares a
-// station.
-std::int64_t MonotonicSeconds() {
-  using namespace std::chrono;
-  return duration_cast<seconds>(steady_clock::now().time_since_epoch()).count();
-}
+enum class Report { kFailed = 1, kRestored = 0 };
 
 // What the thread knows of one station.
 struct StationWatch {
-  std::int64_t lastData = 0;
-  std::uint32_t connection = 0;  // the connection the last-data time belongs to
-  bool failed = false;           // closed by this thread; status 1 reported
+  StationLink::Connection connection{kNoSocket, 0};
+  Clock::time_point lastData{};
+  bool failed = false;  // this thread failed the station; status 1 reported
   bool disconnectLogged = false;
+  bool ready = false;  // readable in this pass's wait
+  StationStream stream;
+};
+
+// A socket in this pass's wait, and its station.
+struct Polled {
+  win::SOCKET socket;
+  int station;
 };
 
 class IncomingMessages {
  public:
-  explicit IncomingMessages(InstanceBlock *block)
-      : block_(block),
-        state_(PrivateStateOf(block)),
-        instance_(block->instanceNumber.Get()),
-        clientId_(block->clientId) {}
+  explicit IncomingMessages(InstancePrivate &state)
+      : state_(state),
+        copy_(state.copy),
+        silence_(std::chrono::milliseconds(kSilentPeriods * 1000LL * copy_.updateRate)),
+        context_{copy_.clientId, copy_.instance, &state.stopRequested} {
+    for (int n = 0; n < kStationCount; ++n) {
+      if (copy_.addresses[n][0] != '\0') configured_[configuredCount_++] = n;
+    }
+  }
 
-  // The thread ends when the host's wait call answers 0, which it does once driver end
-  // has removed the client. From the moment driver end begins, the stations are left
-  // alone.
   void Run() {
     PauseUnlessStopping(state_, state_.timing.startDelayMs);
-    err(kLogOperational, "OxaDOV%.02d: Starting INCOMING_MESSAGES_Thread()", instance_);
+    err(kLogOperational, "OxaDOV%.02d: Starting INCOMING_MESSAGES_Thread()", copy_.instance);
     unsigned char message[24];
-    while (HevWaitMsg(clientId_, message, 1) != 0) {
-      if (!StopRequested(state_)) Pass();
-      win::Sleep(kPassPauseMs);
+    while (!StopRequested(state_)) {
+      // The host's wait call paces the thread with the host; the thread ends on the
+      // driver's own stop signal, never on the call's answer.
+      HevWaitMsg(copy_.clientId, message, 1);
+      if (StopRequested(state_)) break;
+      Pass();
+      PauseUnlessStopping(state_, kPassPauseMs);
     }
-    win::Sleep(static_cast<win::DWORD>(state_.timing.stopFlagDelayMs));
-    RaiseStopFlag(block_, state_);
-    err(kLogOperational, "OxaDOV%.02d: Shutdown INCOMING_MESSAGES_Thread()", instance_);
   }
 
  private:
-  // The clock is read once per pass and again after anything that may have taken time
-  // (a packet, a close, a host call), so that a quiet pass costs one poll per station.
+  bool Stopping() const { return StopRequested(state_); }
+
+  // One wait over every connected station, then what each readable one sent.
   void Pass() {
-    now_ = MonotonicSeconds();
-    for (int station = 0; station < kStationCount; ++station) {
-      if (CheckStation(station)) now_ = MonotonicSeconds();
+    Clock::time_point now = Clock::now();
+    win::FdZero(&readable_);
+    win::FdZero(&failed_);
+    polledCount_ = 0;
+    for (int i = 0; i < configuredCount_ && !Stopping(); ++i) Check(configured_[i], now);
+    if (Stopping()) return;
+    bool anyBuffered = std::any_of(polled_, polled_ + polledCount_, [&](const Polled &p) {
+      return watch_[p.station].stream.HasPacket();
+    });
+    int ready = 0;
+    if (polledCount_ > 0) {
+      win::timeval poll{0, 0};
+      ready = win::select(0, &readable_, nullptr, &failed_, &poll);
+    }
+    if (ready <= 0 && !anyBuffered) return;
+    if (ready > 0) MarkReady();
+    for (int i = 0; i < polledCount_ && !Stopping(); ++i) Receive(polled_[i], Clock::now());
+  }
+
+  // Which stations the wait found readable, and which had an out-of-band condition (logged
+  // once per episode; data will tell the rest).
+  void MarkReady() {
+    std::copy(polled_, polled_ + polledCount_, bySocket_);
+    std::sort(bySocket_, bySocket_ + polledCount_,
+              [](const Polled &a, const Polled &b) { return a.socket < b.socket; });
+    for (win::u_int i = 0; i < win::FdCount(&readable_); ++i) {
+      int station = StationOf(win::FdAt(&readable_, i));
+      if (station >= 0) watch_[station].ready = true;
+    }
+    for (win::u_int i = 0; i < win::FdCount(&failed_) && !Stopping(); ++i) {
+      int station = StationOf(win::FdAt(&failed_, i));
+      if (station < 0 || watch_[station].disconnectLogged) continue;
+      watch_[station].disconnectLogged = true;
+      err(kLogOperational, "OxaDOV%.02d: INCOMING_MESSAGES_Thread Countnet Disconnected",
+          copy_.instance);
     }
   }
 
-  // True when the check did more than poll.
-  bool CheckStation(int station) {
-    PolledLink readable{kNoSocket, 0};
-    Report first = Report::kNone, second = Report::kNone;
-    bool closing = false;  // a close whose event wait failed took up to a second
-    {
-      StationPrivate &link = state_.stations[station];
-      std::unique_lock<std::mutex> lock(link.link, std::try_to_lock);
-      if (!lock.owns_lock() || StopRequested(state_)) return false;  // busy, or the driver ends
-      if (link.closePending) {
-        first = StoreClosed(station);
-      } else {
-        readable = PolledLink{Check(station, &first, &second), link.connection};
-      }
-      closing = link.closePending;
-    }
-    Send(station, first);
-    Send(station, second);
-    if (readable.socket != kNoSocket) Receive(station, readable);
-    return closing || first != Report::kNone || second != Report::kNone ||
-           readable.socket != kNoSocket;
+  int StationOf(win::SOCKET s) const {
+    const Polled *end = bySocket_ + polledCount_;
+    const Polled *found = std::lower_bound(
+        bySocket_, end, s, [](const Polled &p, win::SOCKET key) { return p.socket < key; });
+    return found != end && found->socket == s ? found->station : -1;
   }
 
-  // The checks under the link lock. Returns the socket when it has data to read.
-  std::int32_t Check(int station, Report *first, Report *second) {
+  // Before the wait: closes what was retired, notes a new connection, fails a silent
+  // station or one whose send broke, and puts the rest into the wait.
+  void Check(int station, Clock::time_point now) {
+    StationLink &link = state_.stations[station];
+    link.CloseRetired();
+    StationLink::Connection current = link.Current();
+    if (current.socket == kNoSocket) return;
     StationWatch &watch = watch_[station];
-    std::int32_t socket = block_->stations[station].socket.Load();
-    if (socket == kNoSocket) return kNoSocket;
-    std::int64_t checkTime = now_;
-    // A connection that is new to this thread gets a whole silence period from now.
-    std::uint32_t connection = state_.stations[station].connection;
-    if (watch.connection != connection) {
-      watch.connection = connection;
-      watch.lastData = checkTime;
-    }
-    if (watch.failed) {
-      *first = Report::kRestored;
-      watch.lastData = now_;
-      watch.failed = false;
-    }
-    if (checkTime - watch.lastData > kSilentPeriods * block_->updateRate.Get()) {
-      *second = Fail(station, socket);
-      return kNoSocket;
-    }
-    return Poll(station, socket) ? socket : kNoSocket;
-  }
-
-  // True when the socket has data (or news of its end) to read.
-  bool Poll(int station, std::int32_t socket) {
-    StationWatch &watch = watch_[station];
-    auto s = static_cast<win::SOCKET>(socket);
-    win::fd_set readable, failed;
-    win::FdZero(&readable);
-    win::FdZero(&failed);
-    win::FdSet(s, &readable);
-    win::FdSet(s, &failed);
-    win::timeval poll{0, 0};
-    if (win::select(1, &readable, nullptr, &failed, &poll) <= 0) return false;
-    if (win::FdIsSet(s, &failed)) {
-      if (!watch.disconnectLogged) {
-        err(kLogOperational, "OxaDOV%.02d: INCOMING_MESSAGES_Thread Countnet Disconnected",
-            instance_);
+    if (current.number != watch.connection.number || current.socket != watch.connection.socket) {
+      watch.connection = current;
+      watch.stream.Reset();
+      watch.lastData = now;
+      watch.disconnectLogged = false;
+      if (watch.failed) {
+        watch.failed = false;
+        Send(station, Report::kRestored);
       }
-      watch.disconnectLogged = true;
-      return false;
     }
-    watch.disconnectLogged = false;
-    watch.lastData = now_;
-    return win::FdIsSet(s, &readable);
+    if (link.SendBroke(current.number) || now - watch.lastData > silence_) {
+      Fail(station, current);
+      return;
+    }
+    auto s = static_cast<win::SOCKET>(current.socket);
+    win::FdSet(s, &readable_);
+    win::FdSet(s, &failed_);
+    polled_[polledCount_++] = Polled{s, station};
   }
 
-  // Reads and handles one packet. A stream that broke never recovers by itself: the
-  // station fails now rather than after a silence, and the re-open thread connects it
-  // again.
-  void Receive(int station, const PolledLink &polled) {
-    bool linkLost = false;
-    ProcessMessages(block_, static_cast<std::uint16_t>(station), &linkLost, &polled);
-    if (!linkLost) return;
-    Report report = Report::kNone;
-    {
-      // Whoever holds the station now (a warm start, driver end) replaces or ends this
-      // connection; otherwise the next pass finds the broken stream again.
-      StationPrivate &link = state_.stations[station];
-      std::unique_lock<std::mutex> lock(link.link, std::try_to_lock);
-      if (!lock.owns_lock() || StopRequested(state_) || link.connection != polled.connection ||
-          block_->stations[station].socket.Load() != polled.socket) {
-        return;
-      }
-      report = Fail(station, polled.socket);
-    }
-    Send(station, report);
+  // Takes what a readable station sent, and packets still waiting in its buffer.
+  void Receive(const Polled &polled, Clock::time_point now) {
+    StationWatch &watch = watch_[polled.station];
+    bool ready = watch.ready;
+    watch.ready = false;
+    if (!ready && !watch.stream.HasPacket()) return;
+    Received received = ProcessMessages(context_, static_cast<std::uint16_t>(polled.station),
+                                        polled.socket, watch.stream, kPacketsPerPass, now);
+    if (Stopping()) return;
+    if (received.data || received.packets > 0) watch.lastData = now;
+    // A stream that broke never recovers by itself: the station fails now rather than
+    // after a silence, and the re-open thread connects it again.
+    if (received.linkLost) Fail(polled.station, watch.connection);
   }
 
-  Report Fail(int station, std::int32_t socket) {
-    char address[kAddressCopySize];
-    CopyIpAddress(block_->stations[station], address);
+  // Retires the connection, closes it, and reports the station failed. A connection
+  // that someone else replaced meanwhile is theirs, not failed.
+  void Fail(int station, const StationLink::Connection &connection) {
+    StationLink &link = state_.stations[station];
+    if (!link.Fail(connection.number)) return;
     err(kLogOperational, "OxaDOV%.02d: Comms Fail. Station %d IP Addr %s. Closing Socket %d",
-        instance_, station, address, socket);
-    int rc = win::closesocket(static_cast<win::SOCKET>(socket));
-    if (rc != 0) {
-      err(kLogOperational,
-          "OxaDOV%d: MESSAGES_Thread() Station %d Closing socket failed status = %d", instance_,
-          station, rc);
-    }
-    StationPrivate &link = state_.stations[station];
-    link.closePending = true;
-    link.closedSocket = socket;
-    link.closedConnection = link.connection;
-    return StoreClosed(station);
+        copy_.instance, station, copy_.addresses[station], connection.socket);
+    link.CloseRetired();
+    StationWatch &watch = watch_[station];
+    watch.failed = true;
+    watch.disconnectLogged = false;
+    Send(station, Report::kFailed);
   }
 
-  // Marks the station's socket as gone under the socket-table event. When the event cannot
-  // be taken, the closed handle stays in the table until a later pass takes the event;
-  // meanwhile nobody touches that handle, which the platform may already have given to a
-  // new connection.
-  Report StoreClosed(int station) {
-    auto event = static_cast<win::HANDLE>(block_->socketTableEvent.Get());
-    if (win::WaitForSingleObject(event, kEventWaitMs) != WAIT_OBJECT_0) {
-      err(kLogOperational, "OxaDOV%.02d: INCOMING_MESSAGES_Thread() WaitForSingleObject() Failed!",
-          instance_);
-      return Report::kNone;
-    }
-    StationPrivate &link = state_.stations[station];
-    SharedInt32 &socket = block_->stations[station].socket;
-    // Unless another path has connected the station meanwhile, perhaps under the same
-    // socket number.
-    if (link.connection == link.closedConnection && socket.Load() == link.closedSocket) {
-      socket.Store(kNoSocket);
-    }
-    win::SetEvent(event);
-    link.closePending = false;
-    watch_[station].failed = true;
-    watch_[station].disconnectLogged = false;
-    return Report::kFailed;
-  }
-
-  // Host calls happen outside the station's lock.
   void Send(int station, Report report) {
-    if (report == Report::kNone) return;
-    int status = report == Report::kFailed ? 1 : 0;
-    HevSetPlcCommStatus(clientId_, static_cast<std::uint8_t>(instance_), station, 1, status);
+    if (Stopping()) return;
+    HevSetPlcCommStatus(copy_.clientId, static_cast<std::uint8_t>(copy_.instance), station, 1,
+                        static_cast<int>(report));
   }
 
-  InstanceBlock *block_;
   InstancePrivate &state_;
-  int instance_;
-  std::uint8_t clientId_;
-  std::int64_t now_ = 0;
+  const InstanceCopy &copy_;
+  const Clock::duration silence_;
+  const PacketContext context_;
+  int configured_[kStationCount] = {};
+  int configuredCount_ = 0;
   StationWatch watch_[kStationCount];
+  Polled polled_[kStationCount] = {};
+  Polled bySocket_[kStationCount] = {};
+  int polledCount_ = 0;
+  win::fd_set readable_, failed_;
 };
 
 }  // namespace
 
-void INCOMING_MESSAGES_Thread(void *instanceBlock) {
+unsigned DEVADO_STDCALL INCOMING_MESSAGES_Thread(void *instanceBlock) {
   auto *block = static_cast<InstanceBlock *>(instanceBlock);
-  InstancePrivate &state = PrivateStateOf(block);
+  std::shared_ptr<InstancePrivate> state = SharedPrivateStateOf(block);
   try {
-    IncomingMessages(block).Run();
+    // The stations' buffers are too large for the thread's stack.
+    auto messages = std::make_unique<IncomingMessages>(*state);
+    messages->Run();
   } catch (...) {
-    // Nothing may escape a thread's top function; the re-open thread must still end.
-    RaiseStopFlag(block, state);
+    // Nothing may escape a thread's top function.
   }
-  ThreadEnded(state);
+  WaitForRelease(*state);
+  if (!Abandoned(*state)) {
+    win::Sleep(static_cast<win::DWORD>(state->timing.stopFlagDelayMs));
+    state->block.With([](InstanceBlock &b) { b.stopFlag.Store(1); });
+    err(kLogOperational, "OxaDOV%.02d: Shutdown INCOMING_MESSAGES_Thread()", state->copy.instance);
+  }
+  return 0;
 }

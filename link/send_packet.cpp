@@ -30,22 +30,35 @@ bool SendAll(win::SOCKET s, const char *bytes, int length) {
 
 }  // namespace
 
-int SendPacket(std::int32_t socket, const char *ipAddress, void *packet) {
+SendResult TransmitPacket(std::int32_t socket, const char *ipAddress, void *packet) {
+  std::uint32_t address = 0;
+  if (!ParseStationAddress(ipAddress, &address)) return SendResult::kInvalidAddress;
+  if (packet == nullptr) return SendResult::kFailed;
   // Only the low 16 bits of the length are meaningful: packets are a few hundred bytes.
   auto length = static_cast<std::uint16_t>(dwPktGetPacketLength(packet));
-  std::uint32_t address = 0;
-  if (!ParseStationAddress(ipAddress, &address)) {
-    err(kLogOperational, "DEVADO: SendPacket() Invalid TCP/IP Address '%s'", ipAddress);
-    return 0;
-  }
-  vPktSetInternetAddress(packet, address,
-                         static_cast<std::uint16_t>(socket));
+  vPktSetInternetAddress(packet, address, static_cast<std::uint16_t>(socket));
   auto s = static_cast<win::SOCKET>(socket);
-  if (packet == nullptr || !SendAll(s, static_cast<const char *>(packet), length)) {
-    err(kLogOperational, "DEVADO: SendPacket() failed");
-    return 0;
+  return SendAll(s, static_cast<const char *>(packet), length) ? SendResult::kSent
+                                                               : SendResult::kFailed;
+}
+
+void LogSendResult(SendResult result, const char *ipAddress) {
+  switch (result) {
+    case SendResult::kInvalidAddress:
+      err(kLogOperational, "DEVADO: SendPacket() Invalid TCP/IP Address '%s'", ipAddress);
+      break;
+    case SendResult::kFailed:
+      err(kLogOperational, "DEVADO: SendPacket() failed");
+      break;
+    case SendResult::kSent:
+      // The packet is binary: the text in the line stays empty.
+      err(kLogOperational, "DEVADO: SendPacket(). Packet '%s' sent successfully", "");
+      break;
   }
-  // The packet is binary: the text in the line stays empty.
-  err(kLogOperational, "DEVADO: SendPacket(). Packet '%s' sent successfully", "");
-  return 1;
+}
+
+int SendPacket(std::int32_t socket, const char *ipAddress, void *packet) {
+  SendResult result = TransmitPacket(socket, ipAddress, packet);
+  LogSendResult(result, ipAddress);
+  return result == SendResult::kSent ? 1 : 0;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/winapi.h"
+
 // Brings failed stations back, started by cold start with the instance block as its
 // argument: it walks the station table over and over, reconnects every configured
-// station whose socket is -1, stores the new socket under the socket-table event and
-// arms the station's channel tags again. It ends once the stop flag is up.
-void SocketsReOpenThread(void *instanceBlock);
+// station that has no connection, and hands the new connection over armed: packet
+// objects, then the station's channel tags. It ends on the instance's stop signal.
+unsigned DEVADO_STDCALL SocketsReOpenThread(void *instanceBlock);

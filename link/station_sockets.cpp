@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "entry/host_runtime.h"
-#include "entry/instance_private.h"
+#include "link/sampling_config.h"
+#include "link/socket_wait.h"
 #include "link/station_address.h"
 #include "link/station_objects.h"
 #include "platform/winapi.h"
@@ -11,9 +12,16 @@
 namespace {
 
 // A station must accept a connection within this time.
-constexpr win::DWORD kConnectSettleMs = 500;
+constexpr int kConnectWithinMs = 500;
 constexpr win::WORD kWinsockVersion = 0x0101;
 constexpr int kShutdownBoth = 2;
+
+// A connect on its way: started, then decided by one wait shared with the others.
+struct PendingConnect {
+  win::SOCKET socket = INVALID_SOCKET;
+  bool decided = false;
+  bool connected = false;
+};
 
 // False for text that is no station address: it would otherwise become some other
 // address (the broadcast address, for one).
@@ -27,69 +35,160 @@ bool StationAddress(const char *ipAddress, win::sockaddr_in *address) {
   return true;
 }
 
-// A non-blocking connect, then a second one after the settle time: the second succeeds,
-// or reports "already connected", only when the station has accepted by then.
-bool ConnectWithin500Ms(win::SOCKET s, const char *ipAddress) {
-  win::sockaddr_in address;
-  if (!StationAddress(ipAddress, &address)) return false;
-  auto *name = reinterpret_cast<win::sockaddr *>(&address);
+void StartConnect(const char *ipAddress, PendingConnect *pending) {
+  pending->socket = win::socket(AF_INET, SOCK_STREAM, 0);
+  if (pending->socket == INVALID_SOCKET) {
+    pending->decided = true;
+    return;
+  }
   win::u_long nonBlocking = 1;
-  win::ioctlsocket(s, FIONBIO, &nonBlocking);
-  win::connect(s, name, sizeof address);
-  win::Sleep(kConnectSettleMs);
-  if (win::connect(s, name, sizeof address) >= 0) return true;
-  return win::WSAGetLastError() == WSAEISCONN;
+  win::ioctlsocket(pending->socket, FIONBIO, &nonBlocking);
+  win::sockaddr_in address;
+  if (!StationAddress(ipAddress, &address)) {
+    pending->decided = true;
+    return;
+  }
+  int rc = win::connect(pending->socket, reinterpret_cast<win::sockaddr *>(&address), sizeof address);
+  int error = rc == 0 ? 0 : win::WSAGetLastError();
+  if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEALREADY) return;
+  pending->decided = true;
+  pending->connected = rc == 0;
 }
 
-}  // namespace
+// The outcome of a connect that the wait reported: its pending error.
+void Decide(PendingConnect *pending) {
+  int error = 0;
+  int length = sizeof error;
+  int rc = win::getsockopt(pending->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error),
+                           &length);
+  pending->decided = true;
+  pending->connected = rc == 0 && error == 0;
+}
 
-int InitDOVCh(InstanceBlock *block, const char *ipAddress, std::int32_t *outSocket) {
-  int instance = block->instanceNumber.Get();
-  win::SOCKET s = win::socket(AF_INET, SOCK_STREAM, 0);
-  if (s == INVALID_SOCKET) {
+// One wait over every undecided connect until all are decided or the deadline passes.
+// A connect is decided when its socket turns writable (connected, or failed on POSIX) or
+// shows an exception (failed, on Windows).
+void FinishConnects(PendingConnect *pending, int count, const Deadline &deadline) {
+  for (;;) {
+    win::fd_set writable, failed;
+    win::FdZero(&writable);
+    win::FdZero(&failed);
+    for (int i = 0; i < count; ++i) {
+      if (pending[i].decided) continue;
+      win::FdSet(pending[i].socket, &writable);
+      win::FdSet(pending[i].socket, &failed);
+    }
+    if (win::FdCount(&writable) == 0) return;
+    int ms = deadline.RemainingMs();
+    win::timeval timeout{ms / 1000, (ms % 1000) * 1000};
+    if (win::select(0, nullptr, &writable, &failed, &timeout) <= 0) return;
+    for (int i = 0; i < count; ++i) {
+      if (pending[i].decided) continue;
+      if (win::FdIsSet(pending[i].socket, &writable) || win::FdIsSet(pending[i].socket, &failed)) {
+        Decide(&pending[i]);
+      }
+    }
+  }
+}
+
+// The log line of a connect, and its socket: a connect that did not succeed is closed.
+int Conclude(int instance, const char *ipAddress, const PendingConnect &pending,
+             std::int32_t *outSocket) {
+  if (pending.socket == INVALID_SOCKET) {
     err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to Open Socket for IP Address %s",
         instance, ipAddress);
     return 0;
   }
-  if (!ConnectWithin500Ms(s, ipAddress)) {
+  if (!pending.connected) {
     err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to connect to IP Address %s", instance,
         ipAddress);
-    win::shutdown(s, kShutdownBoth);
-    win::closesocket(s);
+    win::shutdown(pending.socket, kShutdownBoth);
+    win::closesocket(pending.socket);
     return 0;
   }
-  auto socket = static_cast<std::int32_t>(s);
+  auto socket = static_cast<std::int32_t>(pending.socket);
   err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Socket connected. IP %s Socket %d", instance,
       ipAddress, socket);
   *outSocket = socket;
   return 1;
 }
 
+}  // namespace
+
+void PrepareInstanceState(InstanceBlock *block, InstancePrivate &state) {
+  InstanceCopy &copy = state.copy;
+  copy.instance = block->instanceNumber.Get();
+  copy.clientId = block->clientId;
+  copy.updateRate = block->updateRate.Get();
+  for (int n = 0; n < kStationCount; ++n) {
+    CopyIpAddress(block->stations[n], copy.addresses[n]);
+    state.stations[n].Attach(&block->stations[n]);
+  }
+  state.block.Open(block);
+}
+
+int ConnectStation(int instance, const char *ipAddress, std::int32_t *outSocket) {
+  PendingConnect pending;
+  StartConnect(ipAddress, &pending);
+  FinishConnects(&pending, 1, Deadline(kConnectWithinMs));
+  return Conclude(instance, ipAddress, pending, outSocket);
+}
+
+int InitDOVCh(InstanceBlock *block, const char *ipAddress, std::int32_t *outSocket) {
+  return ConnectStation(block->instanceNumber.Get(), ipAddress, outSocket);
+}
+
+bool HandOverConnection(InstancePrivate &state, int station, std::int32_t socket,
+                        Handover handover) {
+  EnsureStationObjects(state, station);
+  StationLink &link = state.stations[station];
+  bool installed = !StopRequested(state);
+  if (installed && handover != Handover::kIfVacant) {
+    link.Install(socket);
+  } else if (installed) {
+    installed = link.InstallIfVacant(socket);
+  }
+  if (!installed) {
+    win::closesocket(static_cast<win::SOCKET>(socket));
+    return false;
+  }
+  // At cold start no tag exists yet: there is nothing to arm.
+  if (handover != Handover::kColdStart) RestoreSamplingConfig(state, station);
+  return true;
+}
+
 int InitDOV(InstanceBlock *block) {
-  int instance = block->instanceNumber.Get();
+  InstancePrivate &state = PrivateStateOf(block);
+  PrepareInstanceState(block, state);
+  int instance = state.copy.instance;
   win::WSADATA data;
   if (win::WSAStartup(kWinsockVersion, &data) != 0) {
     err(kLogOperational, "OxaDOV%d: InitDOV() Failed to start WINDOWS Sockets !!", instance);
     return 0;
   }
-  PrivateStateOf(block).acquired.winsock = true;
+  state.acquired.winsock = true;
+  // Every station gets its connect at once and all share one window to answer in.
+  PendingConnect pending[kStationCount];
+  for (int n = 0; n < kStationCount; ++n) {
+    pending[n] = PendingConnect{};
+    if (state.copy.addresses[n][0] != '\0') StartConnect(state.copy.addresses[n], &pending[n]);
+    else pending[n].decided = true;
+  }
+  FinishConnects(pending, kStationCount, Deadline(kConnectWithinMs));
   bool anyConnected = false;
   for (int n = 0; n < kStationCount; ++n) {
-    StationEntry &station = block->stations[n];
-    if (!IsConfigured(station)) continue;
-    char address[kAddressCopySize];
-    CopyIpAddress(station, address);
+    const char *address = state.copy.addresses[n];
+    if (address[0] == '\0') continue;
     std::int32_t socket = kNoSocket;
-    if (InitDOVCh(block, address, &socket) != 1) {
+    if (Conclude(instance, address, pending[n], &socket) != 1) {
       err(kLogOperational, "OxaDOV%d: InitFms() Failed to connect to PLC %.2d I.P. addr %s",
           instance, n, address);
       continue;
     }
-    StoreConnection(block, n, socket);
     anyConnected = true;
     err(kLogOperational, "OxaDOV%d: InitFms() PLC %.2d I.P. %s Socket %d connected successfully",
         instance, n, address, socket);
-    EnsureStationObjects(block, n);
+    HandOverConnection(state, n, socket, Handover::kColdStart);
   }
   if (!anyConnected) {
     err(kLogOperational, "OxaDOV%d: InitFms() Failed to connect to ANY PLC", instance);

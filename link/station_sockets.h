@@ -1,18 +1,40 @@
-// The TCP link to each station: connecting one station, and bringing up all of them at
-// cold start.
+// The TCP link to each station: connecting one station, bringing up all of them at cold
+// start, and handing a new connection over to the station.
 #pragma once
 
 #include <cstdint>
 
 #include "entry/instance_block.h"
+#include "link/instance_state.h"
 
 constexpr unsigned short kStationPort = 1561;
 
-// Connects to the station at `ipAddress`: 1 and the socket in *outSocket when the
-// station accepted within the connect settle time, 0 otherwise (*outSocket unchanged).
-// The socket stays non-blocking for its whole life.
+// Connects to the station at `ipAddress`: a non-blocking connect, then a wait until it is
+// decided or 500 ms have passed, with no fixed pause. 1 and the socket in *outSocket when
+// the station accepted in time, 0 otherwise (*outSocket unchanged). The socket stays
+// non-blocking for its whole life. Logs with the instance's number.
+int ConnectStation(int instance, const char *ipAddress, std::int32_t *outSocket);
 int InitDOVCh(InstanceBlock *block, const char *ipAddress, std::int32_t *outSocket);
 
-// Starts Windows Sockets and connects every configured station, giving each connected
-// one its packet library objects. 1 when at least one station connected.
+// Starts Windows Sockets and connects every configured station, all at once within one
+// shared 500 ms window, then logs them in ascending order and gives each connected one its
+// packet library objects. 1 when at least one station connected.
 int InitDOV(InstanceBlock *block);
+
+// Takes the copies the driver's threads work from (instance number, client id, update
+// rate, station addresses) and makes the block's station entries the mirror of each
+// station's link. Part of InitDOV.
+void PrepareInstanceState(InstanceBlock *block, InstancePrivate &state);
+
+enum class Handover {
+  kColdStart,  // before any tag exists
+  kReplace,    // a warm start: the station's old connection is retired
+  kIfVacant,   // the re-open thread: only while the station has no connection
+};
+
+// Hands a connection that has just been made over to the station: its packet objects
+// first, then the connection itself, then its channel tags armed again, so that nothing
+// can use the connection before it is ready. A connection that is not taken (the station
+// got another one meanwhile, or the driver is ending) is closed; false then.
+bool HandOverConnection(InstancePrivate &state, int station, std::int32_t socket,
+                        Handover handover);

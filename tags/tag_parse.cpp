@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "countnet/sampling_config.h"
+#include "link/sampling_config.h"
 #include "entry/host_runtime.h"
 
 namespace {
@@ -62,9 +62,11 @@ int ParseChannelTag(CommandBlock *command, const char *address) {
   }
   params->channel.Set(ReadNumber(address + 4, 4));  // a non-digit at the end stops it at 3
   InstanceBlock *block = command->instanceBlock.Get();
-  SetupSamplingConfig(block, params->station.Get(), address);
+  // Flagged first: a connection that is handed over from now on arms this tag too, so
+  // that no tag parsed while a station connects is left unarmed.
   std::int32_t gateId = params->gateId.Get();
   if (gateId >= 0 && gateId < kChannelGateFlagCount) block->channelGateFlags[gateId].Store(1);
+  SetupSamplingConfig(block, params->station.Get(), address);
   return 0;
 }
 

@@ -1,13 +1,21 @@
-// Win32 event objects on POSIX. Handles are numbers in a table, never pointers, so that
-// a closed or made-up handle is recognised (WAIT_FAILED, FALSE) instead of touching freed
-// memory. A handle value encodes its slot and a generation that changes at every reuse
-// of the slot, so a stale handle does not reach the slot's next event.
+// Win32 event objects and thread handles on POSIX. Handles are numbers in a table, never
+// pointers, so that a closed or made-up handle is recognised (WAIT_FAILED, FALSE) instead
+// of touching freed memory. A handle value encodes its slot and a generation that changes
+// at every reuse of the slot, so a stale handle does not reach the slot's next object.
+//
+// A thread's handle is signalled once the thread has been joined: a wait on it is a join
+// with a time limit, and closing an unjoined one detaches the thread.
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
+#include "platform/posix/thread_handles.h"
 #include "platform/winapi.h"
 
 namespace win {
@@ -16,8 +24,10 @@ namespace {
 struct Event {
   std::mutex mutex;
   std::condition_variable changed;
-  bool signalled;
-  bool manualReset;
+  bool signalled = false;
+  bool manualReset = false;
+  bool isThread = false;
+  pthread_t thread{};
 };
 
 class HandleTable {
@@ -85,7 +95,49 @@ HandleTable &Handles() {
   return *table;
 }
 
+// Joins the thread within `milliseconds` (INFINITE: no limit); the event's mutex is held.
+bool JoinThread(Event &thread, DWORD milliseconds) {
+  if (thread.signalled) return true;
+  int rc;
+  if (milliseconds == INFINITE) {
+    rc = ::pthread_join(thread.thread, nullptr);
+  } else {
+    timespec deadline;
+    ::clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+      deadline.tv_sec += 1;
+      deadline.tv_nsec -= 1000000000L;
+    }
+    rc = ::pthread_timedjoin_np(thread.thread, nullptr, &deadline);
+  }
+  thread.signalled = rc == 0;
+  return thread.signalled;
+}
+
 }  // namespace
+
+namespace posix {
+
+HANDLE ReserveThreadHandle() {
+  auto event = std::make_shared<Event>();
+  event->isThread = true;
+  return Handles().Add(std::move(event));
+}
+
+void AttachThread(HANDLE handle, pthread_t thread) {
+  std::shared_ptr<Event> event = Handles().Find(handle);
+  if (!event) return;
+  std::lock_guard<std::mutex> lock(event->mutex);
+  event->thread = thread;
+}
+
+void DropThreadHandle(HANDLE handle) {
+  Handles().Remove(handle);
+}
+
+}  // namespace posix
 
 HANDLE CreateEventA(void *, BOOL manualReset, BOOL initialState, const char *) {
   auto event = std::make_shared<Event>();
@@ -98,6 +150,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   std::shared_ptr<Event> event = Handles().Find(handle);
   if (!event) return WAIT_FAILED;
   std::unique_lock<std::mutex> lock(event->mutex);
+  if (event->isThread) return JoinThread(*event, milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
   auto isSignalled = [&] { return event->signalled; };
   if (milliseconds == INFINITE) {
     event->changed.wait(lock, isSignalled);
@@ -110,7 +163,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL SetEvent(HANDLE handle) {
   std::shared_ptr<Event> event = Handles().Find(handle);
-  if (!event) return FALSE;
+  if (!event || event->isThread) return FALSE;
   {
     std::lock_guard<std::mutex> lock(event->mutex);
     event->signalled = true;
@@ -120,7 +173,11 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  return Handles().Remove(handle) ? TRUE : FALSE;
+  std::shared_ptr<Event> event = Handles().Find(handle);
+  if (!event || !Handles().Remove(handle)) return FALSE;
+  std::lock_guard<std::mutex> lock(event->mutex);
+  if (event->isThread && !event->signalled) ::pthread_detach(event->thread);
+  return TRUE;
 }
 
 }  // namespace win

@@ -228,6 +228,22 @@ int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength
   return Fail(WSAEINVAL);
 }
 
+int getsockopt(SOCKET s, int level, int name, char *value, int *valueLength) {
+  int fd;
+  if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
+  if (value == nullptr || valueLength == nullptr) return Fail(WSAEFAULT);
+  if (level != kSolSocket || name != kSoError || *valueLength < static_cast<int>(sizeof(int))) {
+    return Fail(WSAEINVAL);
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0) return FailErrno();
+  int wsaError = error == 0 ? 0 : posix::WsaErrorFromErrno(error);
+  std::memcpy(value, &wsaError, sizeof wsaError);
+  *valueLength = sizeof wsaError;
+  return 0;
+}
+
 int recv(SOCKET s, char *buffer, int length, int flags) {
   int fd;
   if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);

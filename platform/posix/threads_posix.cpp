@@ -1,4 +1,4 @@
-// Sleep and _beginthread on POSIX threads.
+// Sleep, _beginthread and _beginthreadex on POSIX threads.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "platform/posix/thread_handles.h"
 #include "platform/winapi.h"
 
 namespace win {
@@ -23,6 +24,18 @@ struct ThreadStart {
 void *RunThread(void *raw) {
   ThreadStart begin = *static_cast<ThreadStart *>(raw);
   delete static_cast<ThreadStart *>(raw);
+  begin.start(begin.argument);
+  return nullptr;
+}
+
+struct ThreadStartEx {
+  unsigned(DEVADO_STDCALL *start)(void *);
+  void *argument;
+};
+
+void *RunThreadEx(void *raw) {
+  ThreadStartEx begin = *static_cast<ThreadStartEx *>(raw);
+  delete static_cast<ThreadStartEx *>(raw);
   begin.start(begin.argument);
   return nullptr;
 }
@@ -60,6 +73,26 @@ std::uintptr_t _beginthread(void (*start)(void *), unsigned stackSize, void *arg
     return kFailed;
   }
   return static_cast<std::uintptr_t>(thread);
+}
+
+std::uintptr_t _beginthreadex(void *, unsigned stackSize, unsigned(DEVADO_STDCALL *start)(void *),
+                              void *argument, unsigned, unsigned *) {
+  if (start == nullptr) return 0;
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return 0;
+  ::pthread_attr_setstacksize(&attributes, StackSize(stackSize));
+  HANDLE handle = posix::ReserveThreadHandle();
+  auto *begin = new ThreadStartEx{start, argument};
+  pthread_t thread;
+  int rc = handle == nullptr ? -1 : ::pthread_create(&thread, &attributes, RunThreadEx, begin);
+  ::pthread_attr_destroy(&attributes);
+  if (rc != 0) {
+    delete begin;
+    if (handle != nullptr) posix::DropThreadHandle(handle);
+    return 0;
+  }
+  posix::AttachThread(handle, thread);
+  return reinterpret_cast<std::uintptr_t>(handle);
 }
 
 }  // namespace win

@@ -21,7 +21,8 @@ using u_long = unsigned long;
 using u_short = unsigned short;
 using u_int = unsigned int;
 
-constexpr int kFdSetSize = 64;  // FD_SETSIZE of Winsock
+// FD_SETSIZE as the driver defines it for Winsock: one wait covers every station.
+constexpr int kFdSetSize = 512;
 constexpr long kFionbio = static_cast<long>(0x8004667Eu);
 constexpr long kFionread = static_cast<long>(0x4004667Fu);
 constexpr int kSolSocket = 0xFFFF;
@@ -29,6 +30,7 @@ constexpr int kSoReuseAddr = 0x0004;
 constexpr int kSoLinger = 0x0080;
 constexpr int kSoSndBuf = 0x1001;
 constexpr int kSoRcvBuf = 0x1002;
+constexpr int kSoError = 0x1007;
 
 struct in_addr {
   std::uint32_t s_addr;  // network byte order
@@ -80,6 +82,9 @@ int getsockname(SOCKET s, sockaddr *name, int *nameLength);
 // Only SOL_SOCKET with SO_LINGER (a linger record), SO_REUSEADDR, SO_SNDBUF and SO_RCVBUF
 // (an int each).
 int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength);
+// Only SOL_SOCKET with SO_ERROR: the pending error of the socket as a Winsock code (0 for
+// none), which reading clears.
+int getsockopt(SOCKET s, int level, int name, char *value, int *valueLength);
 int select(int ignored, fd_set *readSet, fd_set *writeSet, fd_set *exceptSet,
            const timeval *timeout);
 int recv(SOCKET s, char *buffer, int length, int flags);
@@ -95,6 +100,13 @@ u_long ntohl(u_long value);
 void FdZero(fd_set *set);
 void FdSet(SOCKET s, fd_set *set);
 bool FdIsSet(SOCKET s, fd_set *set);
+// The sockets that a set holds (after select: those that are ready), without a search.
+inline u_int FdCount(const fd_set *set) {
+  return set->fd_count;
+}
+inline SOCKET FdAt(const fd_set *set, u_int index) {
+  return set->fd_array[index];
+}
 
 // kernel32 and the C runtime
 HANDLE CreateEventA(void *security, BOOL manualReset, BOOL initialState, const char *name);
@@ -103,6 +115,12 @@ BOOL SetEvent(HANDLE handle);
 BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 std::uintptr_t _beginthread(void (*start)(void *), unsigned stackSize, void *argument);
+// A thread whose handle (0 on failure) is signalled once the thread has ended: a wait on
+// it joins the thread. Closing the handle of a thread that has not been joined lets the
+// thread run on by itself. `security`, `flags` and `threadId` are ignored.
+std::uintptr_t _beginthreadex(void *security, unsigned stackSize,
+                              unsigned(DEVADO_STDCALL *start)(void *), void *argument,
+                              unsigned flags, unsigned *threadId);
 
 // Dynamic libraries (dlopen underneath)
 using HMODULE = void *;
@@ -110,6 +128,9 @@ using FARPROC = std::intptr_t (*)();
 HMODULE LoadLibraryA(const char *path);
 FARPROC GetProcAddress(HMODULE module, const char *name);
 BOOL FreeLibrary(HMODULE module);
+// With GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS and GET_MODULE_HANDLE_EX_FLAG_PIN: keeps the
+// library that holds the address `name` loaded until the process ends. Other flags fail.
+BOOL GetModuleHandleExA(DWORD flags, const char *name, HMODULE *module);
 
 }  // namespace win
 
@@ -149,6 +170,9 @@ BOOL FreeLibrary(HMODULE module);
 #ifndef SO_RCVBUF
 #define SO_RCVBUF (win::kSoRcvBuf)
 #endif
+#ifndef SO_ERROR
+#define SO_ERROR (win::kSoError)
+#endif
 #ifndef MSG_PEEK
 #define MSG_PEEK 0x2
 #endif
@@ -158,6 +182,8 @@ BOOL FreeLibrary(HMODULE module);
 #define WAIT_TIMEOUT 0x00000102ul
 #define WAIT_FAILED 0xFFFFFFFFul
 #define INFINITE 0xFFFFFFFFul
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x1ul
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x4ul
 #define TRUE 1
 #define FALSE 0
 #define WSAEINTR 10004

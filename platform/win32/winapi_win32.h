@@ -1,6 +1,8 @@
 // Windows: the real API, gathered into namespace win.
 #pragma once
 
+// One select covers every station (up to 255) at once; Winsock's default is 64.
+#define FD_SETSIZE 512
 // clang-format off
 #include <winsock.h>  // Winsock 1.1, linked as wsock32; must precede windows.h
 #include <windows.h>
@@ -30,10 +32,12 @@ using ::SOCKET;
 using ::timeval;
 using ::u_long;
 using ::u_short;
+using ::u_int;
 using ::WORD;
 using ::WSADATA;
 
 using ::_beginthread;
+using ::_beginthreadex;
 using ::accept;
 using ::bind;
 using ::CloseHandle;
@@ -41,7 +45,9 @@ using ::closesocket;
 using ::connect;
 using ::CreateEventA;
 using ::FreeLibrary;
+using ::GetModuleHandleExA;
 using ::GetProcAddress;
+using ::getsockopt;
 using ::getsockname;
 using ::htonl;
 using ::htons;
@@ -73,6 +79,12 @@ inline void FdSet(SOCKET s, fd_set *set) {
 }
 inline bool FdIsSet(SOCKET s, fd_set *set) {
   return FD_ISSET(s, set) != 0;
+}
+inline u_int FdCount(const fd_set *set) {
+  return set->fd_count;
+}
+inline SOCKET FdAt(const fd_set *set, u_int index) {
+  return set->fd_array[index];
 }
 
 }  // namespace win

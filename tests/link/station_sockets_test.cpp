@@ -32,6 +32,7 @@ class StationSockets : public testing::Test {
       iPktFreePacket(station.packet.Get());
       iMsgFreeMessage(station.message.Get());
     }
+    ReleasePrivateState(host_.get());
   }
   void Configure(int station, const std::string &address) {
     std::snprintf(host_.get()->stations[station].ipAddress, kIpAddressSize, "%s", address.c_str());
@@ -116,7 +117,9 @@ TEST_F(StationSockets, ColdStartWithoutStationsSaysSoOnce) {
 }
 
 TEST_F(StationSockets, AConnectedStationGetsItsObjectsWithTheStartPacketOnce) {
-  EnsureStationObjects(block(), 9);
+  InstancePrivate &state = PrivateStateOf(block());
+  PrepareInstanceState(block(), state);
+  EnsureStationObjects(state, 9);
   void *packet = block()->stations[9].packet.Get();
   void *message = block()->stations[9].message.Get();
   ASSERT_NE(packet, nullptr);
@@ -130,7 +133,7 @@ TEST_F(StationSockets, AConnectedStationGetsItsObjectsWithTheStartPacketOnce) {
   EXPECT_EQ(wCfgGetConfigRequest(getConfig), 1);
   EXPECT_EQ(pvPktGetNextMessagePointer(packet, getConfig), nullptr);
 
-  EnsureStationObjects(block(), 9);  // a later connection keeps the objects
+  EnsureStationObjects(state, 9);  // a later connection keeps the objects
   EXPECT_EQ(block()->stations[9].packet.Get(), packet);
   EXPECT_EQ(block()->stations[9].message.Get(), message);
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "entry/instance_private.h"
+#include "link/instance_state.h"
 
 namespace testing_support {
 

@@ -6,7 +6,9 @@
 
 #include "entry/host_runtime.h"
 #include "hevpro/hevpro_control.h"
+#include "link/instance_state.h"
 #include "link/socket_wait.h"
+#include "link/station_sockets.h"
 
 namespace testing_support {
 namespace {
@@ -38,13 +40,39 @@ StationLink::StationLink() : address_(TestAddress()) {
   driverSide_ = ConnectTo(address_, kGenerousMs);
   if (driverSide_ == INVALID_SOCKET) return;
   stationSide_ = listener.Accept(kGenerousMs);
-  block->stations[kLinkStation].socket.Store(static_cast<std::int32_t>(driverSide_));
+  // The connection is the station's, as cold start would have made it.
+  InstancePrivate &state = RenewPrivateState(block);
+  PrepareInstanceState(block, state);
+  state.stations[kLinkStation].Install(static_cast<std::int32_t>(driverSide_));
 }
 
 StationLink::~StationLink() {
   Close();
+  InstancePrivate &state = PrivateStateOf(host_.get());
+  for (::StationLink &link : state.stations) link.Detach();
+  ReleasePrivateState(host_.get());
   if (driverSide_ != INVALID_SOCKET) win::closesocket(driverSide_);
   HevCtlReset();
+}
+
+InstancePrivate &StationLink::state() {
+  return PrivateStateOf(host_.get());
+}
+
+void StationLink::SetUpdateRate(std::uint16_t seconds) {
+  host_.get()->updateRate.Set(seconds);
+  state().copy.updateRate = seconds;
+}
+
+Received StationLink::ProcessOnePacket() {
+  InstanceBlock *block = host_.get();
+  PacketContext context{block->clientId, block->instanceNumber.Get(), nullptr};
+  Deadline deadline(kGenerousMs);
+  for (;;) {
+    Received received = ProcessMessages(context, kLinkStation, driverSide_, stream_, 1);
+    if (received.packets > 0 || received.linkLost || deadline.RemainingMs() == 0) return received;
+    WaitReadable(driverSide_, Deadline(50));
+  }
 }
 
 bool StationLink::Send(const std::vector<unsigned char> &bytes) {

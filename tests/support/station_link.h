@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "countnet/packet_handler.h"
+#include "link/instance_state.h"
+#include "link/process_messages.h"
 #include "tests/support/driver_harness.h"
 #include "tests/support/loopback.h"
 
@@ -23,6 +26,10 @@ class StationLink {
 
   bool connected() const { return stationSide_ != INVALID_SOCKET; }
   InstanceBlock *block() { return host_.get(); }
+  win::SOCKET driverSide() const { return driverSide_; }
+  InstancePrivate &state();
+  // The update rate, in the block and in the driver's copy of it.
+  void SetUpdateRate(std::uint16_t seconds);
   win::SOCKET stationSide() const { return stationSide_; }
   const std::string &address() const { return address_; }
 
@@ -33,6 +40,10 @@ class StationLink {
   // Reads what the driver sent, `count` bytes at most, waiting up to timeoutMs for them.
   std::vector<unsigned char> Receive(std::size_t count, int timeoutMs);
 
+  // Receives as the driver's receiving thread does, until one packet was handled, the link
+  // was lost, or about ten seconds passed.
+  Received ProcessOnePacket();
+
   // The gate value and the number of driver writes; NaN and 0 for an unknown gate.
   static double GateValue(const std::string &address, unsigned *writes = nullptr);
 
@@ -42,6 +53,7 @@ class StationLink {
   std::string address_;
   win::SOCKET stationSide_ = INVALID_SOCKET;
   win::SOCKET driverSide_ = INVALID_SOCKET;
+  StationStream stream_;
 };
 
 }  // namespace testing_support

@@ -11,7 +11,7 @@
 
 #include "countnet/codecs.h"
 #include "countnet/dov_pakt.h"
-#include "countnet/process_messages.h"
+#include "link/process_messages.h"
 #include "tests/support/packet_builder.h"
 #include "tests/support/station_link.h"
 
@@ -35,9 +35,8 @@ struct Outcome {
 };
 
 Outcome Process(StationLink &link) {
-  Outcome outcome{};
-  outcome.result = ProcessMessages(link.block(), kStation, &outcome.linkLost);
-  return outcome;
+  Received received = link.ProcessOnePacket();
+  return Outcome{received.samples > 0 ? 1 : 0, received.linkLost};
 }
 
 struct SampleCase {

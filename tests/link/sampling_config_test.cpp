@@ -5,7 +5,7 @@
 
 #include "countnet/codecs.h"
 #include "countnet/dov_pakt.h"
-#include "countnet/sampling_config.h"
+#include "link/sampling_config.h"
 #include "hevpro/hevpro_control.h"
 #include "link/station_objects.h"
 #include "tests/support/station_link.h"
@@ -59,8 +59,8 @@ TEST(SamplingConfig, TheStationGetsTheRateAndTheStartCommandInOnePacket) {
   for (const auto &rate : cases) {
     StationLink link;
     ASSERT_TRUE(link.connected());
-    link.block()->updateRate.Set(rate.rate);
-    EnsureStationObjects(link.block(), kLinkStation);
+    link.SetUpdateRate(rate.rate);
+    EnsureStationObjects(link.state(), kLinkStation);
     LogCapture log;
 
     SetupSamplingConfig(link.block(), kLinkStation, "001F0003");
@@ -81,7 +81,7 @@ TEST(SamplingConfig, TheStationGetsTheRateAndTheStartCommandInOnePacket) {
 
 TEST(SamplingConfig, AStationThatIsNotConnectedIsOnlyLogged) {
   StationLink link;
-  link.block()->stations[kLinkStation].socket.Store(kNoSocket);
+  link.state().stations[kLinkStation].Retire();
   LogCapture log;
   SetupSamplingConfig(link.block(), kLinkStation, "001F0003");
   EXPECT_EQ(log.Texts(), std::vector<std::string>{
@@ -92,7 +92,7 @@ TEST(SamplingConfig, AStationThatIsNotConnectedIsOnlyLogged) {
 TEST(SamplingConfig, ReArmingSendsOnePacketPerArmedChannelGateOfThisInstanceAndStation) {
   StationLink link;
   ASSERT_TRUE(link.connected());
-  EnsureStationObjects(link.block(), kLinkStation);
+  EnsureStationObjects(link.state(), kLinkStation);
   // The link's own gates 100.. are 001F0000..; these add the cases that must not count.
   HevCtlDefineGate(300, "001f0007", kHevGateFloat, 0);  // lower-case channel tag: armed
   HevCtlDefineGate(301, "002F0001", kHevGateFloat, 0);  // another station
@@ -104,7 +104,7 @@ TEST(SamplingConfig, ReArmingSendsOnePacketPerArmedChannelGateOfThisInstanceAndS
   }
   LogCapture log;
 
-  RestoreSamplingConfig(link.block(), kLinkStation);
+  RestoreSamplingConfig(link.state(), kLinkStation);
 
   for (int packet = 0; packet < 3; ++packet) {
     Configuration c = ReceiveConfiguration(link);

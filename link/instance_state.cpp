@@ -1,0 +1,110 @@
+#include "link/instance_state.h"
+
+#include <chrono>
+#include <map>
+
+namespace {
+
+struct PrivateTable {
+  std::mutex lock;
+  std::map<const InstanceBlock *, std::shared_ptr<InstancePrivate>> states;
+};
+
+PrivateTable &Table() {
+  static PrivateTable *table = new PrivateTable;  // never destroyed: threads may outlive it
+  return *table;
+}
+
+}  // namespace
+
+void BlockAccess::Open(InstanceBlock *block) {
+  std::lock_guard<std::mutex> guard(lock_);
+  block_ = block;
+}
+
+void BlockAccess::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  block_ = nullptr;
+}
+
+std::shared_ptr<InstancePrivate> SharedPrivateStateOf(const InstanceBlock *block) {
+  PrivateTable &table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  std::shared_ptr<InstancePrivate> &state = table.states[block];
+  if (!state) state = std::make_shared<InstancePrivate>();
+  return state;
+}
+
+InstancePrivate &PrivateStateOf(const InstanceBlock *block) {
+  return *SharedPrivateStateOf(block);  // the table keeps it
+}
+
+InstancePrivate &RenewPrivateState(const InstanceBlock *block) {
+  PrivateTable &table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  std::shared_ptr<InstancePrivate> &state = table.states[block];
+  ThreadTiming timing;
+  if (state) timing = state->timing;
+  state = std::make_shared<InstancePrivate>();
+  state->timing = timing;
+  return *state;
+}
+
+void ReleasePrivateState(const InstanceBlock *block) {
+  PrivateTable &table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  table.states.erase(block);
+}
+
+void RequestStop(InstancePrivate &state) {
+  {
+    std::lock_guard<std::mutex> guard(state.stopLock);
+    state.stopRequested = true;
+  }
+  state.stopChanged.notify_all();
+}
+
+bool StopRequested(const InstancePrivate &state) {
+  return state.stopRequested.load();
+}
+
+bool PauseUnlessStopping(InstancePrivate &state, int milliseconds) {
+  std::unique_lock<std::mutex> lock(state.stopLock);
+  return !state.stopChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                     [&] { return state.stopRequested.load(); });
+}
+
+void WaitForRelease(InstancePrivate &state) {
+  std::unique_lock<std::mutex> lock(state.stopLock);
+  ++state.threadsWaiting;
+  state.stopChanged.notify_all();
+  state.stopChanged.wait(lock, [&] { return state.released; });
+}
+
+bool WaitForThreadsToLetGo(InstancePrivate &state, int count, int milliseconds) {
+  std::unique_lock<std::mutex> lock(state.stopLock);
+  return state.stopChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                    [&] { return state.threadsWaiting >= count; });
+}
+
+void ReleaseThreads(InstancePrivate &state) {
+  {
+    std::lock_guard<std::mutex> guard(state.stopLock);
+    state.released = true;
+  }
+  state.stopChanged.notify_all();
+}
+
+void AbandonThreads(InstancePrivate &state) {
+  {
+    std::lock_guard<std::mutex> guard(state.stopLock);
+    state.abandoned = true;
+    state.released = true;
+  }
+  state.stopChanged.notify_all();
+}
+
+bool Abandoned(InstancePrivate &state) {
+  std::lock_guard<std::mutex> guard(state.stopLock);
+  return state.abandoned;
+}

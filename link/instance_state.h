@@ -1,0 +1,115 @@
+// What a driver instance keeps outside its instance block. The block's layout is the
+// host's contract and has no room for locks or bookkeeping, so each instance's private
+// state lives in a table keyed by the block's address; the block's packed fields only
+// mirror what is kept here.
+//
+// The driver's threads work from this state and from copies taken at cold start, never
+// from the block itself, except through BlockAccess: driver end may have to give up on a
+// thread that hangs in a host call, and the host frees the block once driver end returns.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "entry/instance_block.h"
+#include "link/station_link.h"
+#include "platform/winapi.h"
+
+// What cold start acquired, so that driver end releases exactly that.
+struct Acquired {
+  bool client = false;
+  bool defaults = false;  // socket fields hold -1 or sockets of ours from here on
+  bool winsock = false;
+  bool event = false;
+};
+
+// The pace of the driver's threads. Only the test suite shortens the start delay, the
+// receiving thread's pause before it raises the stop flag, and the re-open thread's walk
+// (a full pass over the 256 station entries takes 26.6 s).
+struct ThreadTiming {
+  int startDelayMs = 2000;
+  int stopFlagDelayMs = 1000;
+  int reopenStationPauseMs = 100;
+  int reopenPassPauseMs = 1000;
+};
+
+// The init file's settings and the host's numbers, as cold start found them.
+struct InstanceCopy {
+  int instance = 0;
+  std::uint8_t clientId = 0;
+  std::uint16_t updateRate = kDefaultUpdateRate;
+  char addresses[kStationCount][kAddressCopySize] = {};  // empty: not configured
+};
+
+// The block, for as long as the driver may still touch it.
+class BlockAccess {
+ public:
+  void Open(InstanceBlock *block);
+  // From now on nothing of the driver reads or writes the block.
+  void Close();
+  // Runs `use` with the block unless it is closed; false when it is. `use` must not make
+  // a host call.
+  template <typename Use>
+  bool With(Use use) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (block_ == nullptr) return false;
+    use(*block_);
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  InstanceBlock *block_ = nullptr;
+};
+
+constexpr int kDriverThreads = 2;
+
+struct InstancePrivate {
+  StationLink stations[kStationCount];
+  InstanceCopy copy;
+  Acquired acquired;
+  ThreadTiming timing;
+  BlockAccess block;
+
+  // The stop signal is the only way a driver thread is told to end. Once it is raised the
+  // threads leave the stations alone and wait to be released; driver end releases them
+  // after it has said goodbye to the stations.
+  std::mutex stopLock;
+  std::condition_variable stopChanged;
+  std::atomic<bool> stopRequested{false};
+  bool released = false;   // guarded by stopLock
+  // Driver end gave up waiting for a thread: the host may free the block at any moment,
+  // and the library stays loaded for the thread's sake. Guarded by stopLock.
+  bool abandoned = false;
+  int threadsWaiting = 0;  // guarded by stopLock: threads that let go of the stations
+  win::HANDLE threads[kDriverThreads] = {};
+};
+
+// The private state of the instance whose block this is, made on first use.
+InstancePrivate &PrivateStateOf(const InstanceBlock *block);
+std::shared_ptr<InstancePrivate> SharedPrivateStateOf(const InstanceBlock *block);
+
+// A fresh private state for an instance that is starting. Threads left over from an
+// earlier start of the same block keep their own. The timing is kept.
+InstancePrivate &RenewPrivateState(const InstanceBlock *block);
+
+// Forgets the instance's private state; a thread that still runs keeps it for itself.
+void ReleasePrivateState(const InstanceBlock *block);
+
+// ---- the stop signal ----
+void RequestStop(InstancePrivate &state);
+bool StopRequested(const InstancePrivate &state);
+// Sleeps for `milliseconds` unless a stop is requested first. False when stopping.
+bool PauseUnlessStopping(InstancePrivate &state, int milliseconds);
+// A thread has let go of the stations; waits until driver end releases it. The release
+// may come after the pause the thread still owes before its last line.
+void WaitForRelease(InstancePrivate &state);
+// Driver end: waits up to `milliseconds` for `count` threads to let go of the stations.
+bool WaitForThreadsToLetGo(InstancePrivate &state, int count, int milliseconds);
+void ReleaseThreads(InstancePrivate &state);
+// Driver end gives up on threads that did not end in time (they are released too).
+void AbandonThreads(InstancePrivate &state);
+bool Abandoned(InstancePrivate &state);
