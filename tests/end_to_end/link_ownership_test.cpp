@@ -1,0 +1,276 @@
+// Who owns a station's link, and what the host sees of it: new connections armed whoever
+// makes them, slow stations that cannot starve the others, a send that stops part-way,
+// and a driver end that stays bounded and leaves nothing running, whatever a host call does.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "countnet/codecs.h"
+#include "entry/host_runtime.h"
+#include "tests/support/driver_instance.h"
+
+namespace {
+
+using namespace testing_support;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kGenerousMs = 30000;
+
+int ConfigurationsReceived(const sim::Station &station) {
+  int count = 0;
+  for (const sim::Packet &packet : station.Received()) {
+    for (const sim::Message &message : packet.messages) {
+      count += message.type == kMessageSamplePointConfig;
+    }
+  }
+  return count;
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &text) {
+  for (const std::string &line : lines) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+unsigned Writes(int gateId) {
+  unsigned writes = 0;
+  DriverInstance::GateValue(gateId, &writes);
+  return writes;
+}
+
+// A host whose gate-write call hangs, once, until the test lets it go.
+class HangingGateWrite {
+ public:
+  explicit HangingGateWrite(int hangMs) : hangMs_(hangMs) {
+    HevCtlObserve(&HangingGateWrite::OnWrite, nullptr, this);
+  }
+  ~HangingGateWrite() {
+    LetGo();
+    HevCtlObserve(nullptr, nullptr, nullptr);
+  }
+  bool WaitUntilHanging(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return hanging_; });
+  }
+  void LetGo() {
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool Returned() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return returned_;
+  }
+
+ private:
+  static void OnWrite(void *context, int, double) {
+    auto *self = static_cast<HangingGateWrite *>(context);
+    std::unique_lock<std::mutex> lock(self->mutex_);
+    if (self->hanging_) return;  // only the first write hangs
+    self->hanging_ = true;
+    self->changed_.notify_all();
+    self->changed_.wait_for(lock, std::chrono::milliseconds(self->hangMs_),
+                            [&] { return self->released_; });
+    self->returned_ = true;
+  }
+
+  int hangMs_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool hanging_ = false, released_ = false, returned_ = false;
+};
+
+class LinkOwnership : public testing::Test {
+ protected:
+  void SetUp() override { HevCtlReset(); }
+
+  static void Arm(DriverInstance &driver, int station, int channels) {
+    for (int channel = 0; channel < channels; ++channel) {
+      int gate = station * 100 + channel;
+      driver.DefineGate(gate, ChannelTag(station, channel), kHevGateFloat);
+      ASSERT_EQ(driver.Parse(ChannelTag(station, channel), gate, kHevGateFloat), 0);
+    }
+  }
+
+  static bool DataFlows(int station, int timeoutMs) {
+    unsigned before = Writes(station * 100);
+    return HevWaitUntil([&] { return Writes(station * 100) >= before + 2; }, timeoutMs);
+  }
+};
+
+TEST_F(LinkOwnership, AWarmStartKeepsValuesFlowingWithoutAStatusReport) {
+  sim::Station station(StationOptions(1, 100));
+  ASSERT_TRUE(station.Start());
+  DriverInstance driver;
+  driver.WriteInitFile(10, {{1, TestAddress(1)}});
+  driver.UseShortReopenWalk();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  Arm(driver, 1, 1);
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+
+  EXPECT_EQ(driver.WarmStart(1), 0);
+  // The new connection is armed at once: data comes back long before a silence of six
+  // update periods (60 s) could be noticed.
+  EXPECT_TRUE(sim::WaitUntil([&] { return station.Connections() == 2; }, kGenerousMs));
+  EXPECT_TRUE(DataFlows(1, kGenerousMs));
+  EXPECT_EQ(ConfigurationsReceived(station), 2);
+  EXPECT_EQ(driver.StatusReports(1), std::vector<int>{});
+}
+
+TEST_F(LinkOwnership, DriverEndLeavesNoThreadEvenWhenTheClientIdIsGivenAwayAtOnce) {
+  int threads = ThreadCount();
+  DriverInstance driver;
+  driver.WriteInitFile(10, {{1, TestAddress(1)}});
+  driver.UseShortReopenWalk();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  std::uint8_t driverClient = driver.block()->clientId;
+  // Another client takes the driver's id the moment it is free, as a busy host may.
+  std::atomic<bool> ending{true};
+  std::uint8_t intruder = 0;
+  std::thread host([&] {
+    while (ending && HevCtlClientCount() > 0) std::this_thread::yield();
+    HevMkClient("ANOTHER_CLIENT", 1, 0, &intruder);
+  });
+  LogCapture log;
+  auto start = Clock::now();
+  EXPECT_EQ(driver.EndOxa(), 0);
+  auto took = Clock::now() - start;
+  ending = false;
+  host.join();
+
+  EXPECT_EQ(intruder, driverClient) << "the id was given away during driver end";
+  EXPECT_FALSE(Contains(log.Texts(), "did not end in time"));
+  EXPECT_LT(took, std::chrono::seconds(5)) << "the threads end on the driver's own signal";
+  if (threads >= 0) {
+    EXPECT_EQ(ThreadCount(), threads) << "both threads have ended";
+  }
+  HevRmClient(intruder);
+}
+
+// A host call that hangs in a driver thread: driver end gives up on the thread within its
+// bound, and the thread never touches the block again; the block is freed at once, as the
+// host does (AddressSanitizer would see a later touch).
+TEST_F(LinkOwnership, AHostCallThatHangsLeavesDriverEndBoundedAndTheFreedBlockUntouched) {
+  sim::Station station(StationOptions(1, 100));
+  ASSERT_TRUE(station.Start());
+  int threads = ThreadCount();
+  auto driver = std::make_unique<DriverInstance>();
+  driver->WriteInitFile(10, {{1, TestAddress(1)}});
+  driver->UseShortReopenWalk();
+  ASSERT_EQ(driver->ColdStart(), 0);
+  HangingGateWrite hang(15000);
+  Arm(*driver, 1, 1);
+  ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
+
+  LogCapture log;
+  auto start = Clock::now();
+  EXPECT_EQ(driver->EndOxa(), 0);
+  auto took = Clock::now() - start;
+  driver.reset();  // the host frees the block
+
+  EXPECT_LT(took, std::chrono::seconds(13)) << "about 10 s at most";
+  EXPECT_TRUE(Contains(log.Texts(), "OxaDOV1: EndOxa() driver threads did not end in time"));
+  EXPECT_TRUE(Contains(log.Texts(), "EndOxa() Disconnecting PLC 1"));
+  hang.LetGo();
+  EXPECT_TRUE(HevWaitUntil([&] { return hang.Returned(); }, kGenerousMs));
+  // The thread that was given up on ends without a word and without the block.
+  if (threads >= 0) {
+    EXPECT_TRUE(HevWaitUntil([&] { return ThreadCount() == threads; }, kGenerousMs));
+  }
+  EXPECT_EQ(Writes(100), 1u) << "nothing more is written once the call returns";
+}
+
+TEST_F(LinkOwnership, AColdStartAfterAnAbandonedEndOnTheSameBlockWorks) {
+  sim::Station station(StationOptions(1, 100));
+  ASSERT_TRUE(station.Start());
+  DriverInstance driver;
+  driver.WriteInitFile(10, {{1, TestAddress(1)}});
+  driver.UseShortReopenWalk();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  {
+    HangingGateWrite hang(12000);
+    Arm(driver, 1, 1);
+    ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
+    EXPECT_EQ(driver.EndOxa(), 0);
+  }
+
+  HevCtlReset();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  Arm(driver, 1, 1);
+  EXPECT_TRUE(DataFlows(1, kGenerousMs)) << "the new instance has state of its own";
+  EXPECT_EQ(driver.EndOxa(), 0);
+}
+
+// Three stations that trickle their packets in ten pieces 180 ms apart, and four whose
+// packets stall for 2.5 s: the healthy station beside them loses no sample and is never
+// reported failed.
+TEST_F(LinkOwnership, SlowStationsCannotStarveAHealthyOne) {
+  std::vector<std::unique_ptr<sim::Station>> slow;
+  for (int n = 2; n <= 8; ++n) {
+    sim::Options options = StationOptions(n, 500);
+    options.fault = sim::FaultMode::kSplit;
+    options.splitPieces = n <= 4 ? 10 : 2;
+    options.splitPauseMs = n <= 4 ? 180 : 2500;
+    slow.push_back(std::make_unique<sim::Station>(options));
+    ASSERT_TRUE(slow.back()->Start());
+  }
+  sim::Station healthy(StationOptions(1, 100));
+  ASSERT_TRUE(healthy.Start());
+  DriverInstance driver;
+  std::vector<std::pair<int, std::string>> stations;
+  for (int n = 1; n <= 8; ++n) stations.push_back({n, TestAddress(n)});
+  driver.WriteInitFile(1, stations);
+  driver.UseShortReopenWalk();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  for (int n = 1; n <= 8; ++n) Arm(driver, n, 1);
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+  // Samples for a while beside the slow ones (six update periods would fail it), then stops.
+  ASSERT_TRUE(HevWaitUntil([&] { return healthy.SamplesSent() >= 80; }, kGenerousMs));
+  healthy.SetFault(sim::FaultMode::kSilent);
+  int sent = healthy.SamplesSent();
+
+  EXPECT_TRUE(HevWaitUntil([&] { return Writes(100) >= static_cast<unsigned>(sent); }, 5000))
+      << Writes(100) << " of " << sent << " samples reached the gate";
+  EXPECT_EQ(driver.StatusReports(1), std::vector<int>{});
+  EXPECT_EQ(driver.EndOxa(), 0);
+}
+
+// A station that takes nothing: once its buffers are full, a send cannot finish, and the
+// link is failed instead of being left with half a packet on it.
+TEST_F(LinkOwnership, ASendThatCannotFinishFailsTheLink) {
+  WinsockSession winsock;
+  Listener station(TestAddress(1));
+  ASSERT_TRUE(station.ok());
+  DriverInstance driver;
+  driver.WriteInitFile(10, {{1, TestAddress(1)}});
+  driver.UseShortReopenWalk();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  win::SOCKET accepted = station.Accept(kGenerousMs);
+  ASSERT_NE(accepted, INVALID_SOCKET);
+  driver.DefineGate(100, ChannelTag(1, 0), kHevGateFloat);
+
+  LogCapture log;
+  bool failedToConfigure = false;
+  for (int i = 0; i < 200000 && !failedToConfigure; ++i) {
+    driver.Parse(ChannelTag(1, 0), 100, kHevGateFloat);
+    char last[200] = {};
+    int level = 0;
+    HevCtlCapturedLine(HevCtlCapturedCount() - 1, &level, last, sizeof last);
+    failedToConfigure = std::string(last).find("Failed to configue sampling") != std::string::npos;
+  }
+  ASSERT_TRUE(failedToConfigure);
+  EXPECT_TRUE(driver.WaitForStatus(1, {1}, kGenerousMs)) << "the link is failed";
+  EXPECT_TRUE(Contains(log.Texts(), "OxaDOV01: Comms Fail. Station 1 IP Addr " + TestAddress(1)));
+  win::closesocket(accepted);
+  EXPECT_EQ(driver.EndOxa(), 0);
+}
+
+}  // namespace
