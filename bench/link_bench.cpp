@@ -1,12 +1,16 @@
 // The driver's threads at full load: 255 simulated stations (127.b.c.1 .. 127.b.c.255, with
 // b and c drawn for each run, so that the bench meets no other program's listener),
 // each pushing one sample per second. Prints, for one run on this machine:
+// - cold start with every station answering, and with every station silent;
 // - the CPU time of the driver's two threads over a measured minute;
-// - the latency from a station's send to the host's gate write (mean, p99);
+// - the latency from a station's send to the host's gate write (p50, p99);
+// - how long a burst of 100 packets from one station takes to reach the gates;
 // - how long a closed and a silent station take to be reported failed;
-// - descriptors and threads after 100 failed connection attempts.
+// - descriptors and threads after 100 failed connection attempts and 100 warm starts.
+// It drives the driver through OxaMain alone, so that the same source measures an older
+// build of the driver too.
 // Run: build/linux/bin/link_bench [measure-seconds [stations [station-poll-ms]]]
-// (about five minutes with the defaults: 60 s, 255 stations, 100 ms)
+// (about two minutes with the defaults: 60 s, 255 stations, 100 ms)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,7 +32,6 @@
 
 #include "entry/command_block.h"
 #include "entry/host_runtime.h"
-#include "link/instance_state.h"
 #include "entry/oxa_main.h"
 #include "hevpro/hevpro_control.h"
 #include "link/station_sockets.h"
@@ -206,12 +209,172 @@ std::vector<double> SinceLatest(int stations, const std::vector<Clock::time_poin
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  int measureSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
-  if (argc > 2) stationCount = std::max(3, std::min(kMaxStations, std::atoi(argv[2])));
-  // 255 stations looking for work every 10 ms would load the two cores themselves.
-  int pollMs = argc > 3 ? std::atoi(argv[3]) : 100;
-  HevCtlLogOff();
+namespace {
+
+struct Figures {
+  double coldStartAnswering = 0, coldStartSilent = 0;
+  double cpu = 0, cpuPercent = 0;
+  std::vector<double> cpuEach, latencies, excess, walk;
+  double burstDrain = -1;
+  int descriptors = 0, descriptorsAfterConnects = 0, descriptorsAfterWarmStarts = 0;
+  std::size_t threads = 0, threadsAfterConnects = 0, threadsAfterWarmStarts = 0;
+  double closeToFailure = 0, silenceToFailure = 0;
+};
+
+double ColdStart(InstanceBlock *block) {
+  unsigned char coldStart[20] = {};
+  coldStart[12] = 1;
+  auto start = Clock::now();
+  if (Send(block, 1, coldStart) != 0) return -1;
+  return Ms(Clock::now() - start);
+}
+
+void ArmEveryStation(InstanceBlock *block) {
+  for (int n = 1; n <= stationCount; ++n) {
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%03dF0000", n);
+    HevCtlDefineGate(n, tag, kHevGateFloat, 0);
+    ParseParams parse;
+    std::memset(&parse, 0, sizeof parse);
+    parse.address.Set(tag);
+    parse.gateId.Set(n);
+    parse.gateType.Set(3);
+    Send(block, 3, &parse);
+  }
+}
+
+unsigned WritesOf(int station) {
+  std::lock_guard<std::mutex> guard(observed.lock);
+  return observed.writes[station];
+}
+
+bool EveryStationFlows() {
+  return sim::WaitUntil(
+      [&] {
+        for (int n = 1; n <= stationCount; ++n) {
+          if (WritesOf(n) < 3) return false;
+        }
+        return true;
+      },
+      60000);
+}
+
+void MeasureSteadyState(const std::vector<int> &driverThreads, int seconds, Figures *f) {
+  for (int tid : driverThreads) f->cpuEach.push_back(ThreadCpuSeconds(tid));
+  double cpuBefore = CpuOf(driverThreads);
+  {
+    std::lock_guard<std::mutex> guard(observed.lock);
+    observed.measuring = true;
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  {
+    std::lock_guard<std::mutex> guard(observed.lock);
+    observed.measuring = false;
+    f->latencies = Latencies(stationCount);
+    f->excess = SinceLatest(stationCount, observed.reads, true);
+    f->walk = SinceLatest(stationCount, &observed.passes, false);
+  }
+  f->cpu = CpuOf(driverThreads) - cpuBefore;
+  f->cpuPercent = 100.0 * f->cpu / seconds;
+  for (std::size_t i = 0; i < driverThreads.size(); ++i) {
+    f->cpuEach[i] = ThreadCpuSeconds(driverThreads[i]) - f->cpuEach[i];
+  }
+}
+
+// One station writes 100 sample packets at once: from that write to the last of them
+// reaching its gate (polled every 5 ms).
+void MeasureBurst(sim::Station &station, int n, Figures *f) {
+  int sentBefore = station.SamplesSent();
+  unsigned before = WritesOf(n);
+  station.SetFault(sim::FaultMode::kBurst, 100);
+  bool burst = sim::WaitUntil([&] { return station.SamplesSent() >= sentBefore + 100; }, 30000);
+  auto written = Clock::now();
+  station.SetFault(sim::FaultMode::kNone);
+  if (!burst) return;
+  auto target = static_cast<unsigned>(station.SamplesSent() - sentBefore);
+  if (sim::WaitUntil([&] { return WritesOf(n) - before >= target; }, 30000)) {
+    f->burstDrain = Ms(Clock::now() - written);
+  }
+}
+
+void MeasureRepeatedConnects(InstanceBlock *block, Figures *f) {
+  f->descriptors = Descriptors();
+  f->threads = Threads().size();
+  for (int i = 0; i < 100; ++i) {
+    std::int32_t socket = kNoSocket;
+    InitDOVCh(block, "127.0.1.1", &socket);  // nothing listens there
+  }
+  f->descriptorsAfterConnects = Descriptors();
+  f->threadsAfterConnects = Threads().size();
+  for (int i = 0; i < 100; ++i) {
+    unsigned char warm[2] = {4, 0};  // station 4
+    Send(block, 2, warm);
+  }
+  // The connections that warm starts replaced are closed by the driver's receiving thread.
+  sim::WaitUntil([&] { return Descriptors() <= f->descriptors; }, 5000);
+  f->descriptorsAfterWarmStarts = Descriptors();
+  f->threadsAfterWarmStarts = Threads().size();
+}
+
+void MeasureDetection(std::vector<std::unique_ptr<sim::Station>> &stations, Figures *f) {
+  auto closedAt = Clock::now();
+  stations[1]->DropConnection(false);
+  auto failed = [](int n) {
+    return [n] {
+      std::lock_guard<std::mutex> g(observed.lock);
+      return observed.failedSeen[n];
+    };
+  };
+  sim::WaitUntil(failed(1), 20000);
+  f->closeToFailure = Ms(observed.failed[1] - closedAt);
+  // A silence counts from the station's last sample.
+  stations[2]->SetFault(sim::FaultMode::kSilent);
+  sim::WaitUntil(failed(2), 20000);
+  f->silenceToFailure = Ms(observed.failed[2] - observed.lastSent[2]);
+}
+
+double Percentile(const std::vector<double> &v, int percent) {
+  return v.empty() ? 0.0 : v[std::min(v.size() - 1, v.size() * percent / 100)];
+}
+
+void Print(const Figures &f, int seconds, std::size_t driverThreads) {
+  std::printf("cold start with %d stations: %.0f ms all answering, %.0f ms all silent (target: "
+              "at most 1.5 s)\n",
+              stationCount, f.coldStartAnswering, f.coldStartSilent);
+  std::printf("driver threads: %zu; CPU over %d s: %.3f s = %.3f%% of one core in total, "
+              "%.5f%% per station (target: at most 0.25%%)\n",
+              driverThreads, seconds, f.cpu, f.cpuPercent, f.cpuPercent / stationCount);
+  for (std::size_t i = 0; i < f.cpuEach.size(); ++i) {
+    std::printf("  thread %zu (started %s): %.3f s\n", i + 1, i == 0 ? "first" : "second",
+                f.cpuEach[i]);
+  }
+  std::printf("push-to-gate latency over %zu samples: p50 %.1f ms, p90 %.1f, p99 %.1f, max %.1f "
+              "ms (target: p99 within 105 ms)\n",
+              f.latencies.size(), Percentile(f.latencies, 50), Percentile(f.latencies, 90),
+              Percentile(f.latencies, 99), f.latencies.empty() ? 0.0 : f.latencies.back());
+  std::printf("beyond the wait for the pass to reach the station (read, decode, gate write): "
+              "p50 %.3f ms, p99 %.3f ms\n",
+              Percentile(f.excess, 50), Percentile(f.excess, 99));
+  std::printf("from the start of that pass: p50 %.3f ms, p99 %.3f ms\n", Percentile(f.walk, 50),
+              Percentile(f.walk, 99));
+  if (f.burstDrain < 0) {
+    std::printf("burst of 100 packets: not all reached the gate within 30 s\n");
+  } else {
+    std::printf("burst of 100 packets: %.0f ms from its write to the last gate write (target: "
+                "within two passes of 100 ms)\n",
+                f.burstDrain);
+  }
+  std::printf("close to status 1: %.0f ms (target: under 200 ms)\n", f.closeToFailure);
+  std::printf("silence to status 1: %.0f ms from the last sample (6 update periods of 1 s; "
+              "target: within 100 ms after them)\n",
+              f.silenceToFailure);
+  std::printf("descriptors %d -> %d after 100 failed connects -> %d after 100 warm starts; "
+              "threads %zu -> %zu -> %zu\n",
+              f.descriptors, f.descriptorsAfterConnects, f.descriptorsAfterWarmStarts, f.threads,
+              f.threadsAfterConnects, f.threadsAfterWarmStarts);
+}
+
+std::vector<std::unique_ptr<sim::Station>> StartStations(int pollMs) {
   std::vector<std::unique_ptr<sim::Station>> stations(kMaxStations + 1);
   for (int n = 1; n <= stationCount; ++n) {
     sim::Options options;
@@ -233,9 +396,34 @@ int main(int argc, char **argv) {
     stations[n] = std::make_unique<sim::Station>(options);
     if (!stations[n]->Start()) {
       std::fprintf(stderr, "cannot start the station at %s\n", Address(n).c_str());
-      return 1;
+      stations.clear();
+      break;
     }
   }
+  return stations;
+}
+
+// Cold start of a second instance while every station lets connects hang unanswered.
+double ColdStartWithSilentStations(std::vector<std::unique_ptr<sim::Station>> &stations) {
+  for (int n = 1; n <= stationCount; ++n) stations[n]->SetFault(sim::FaultMode::kLate);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the listeners switch over
+  std::vector<unsigned char> memory(kInstanceBlockSize, 0);
+  auto *block = reinterpret_cast<InstanceBlock *>(memory.data());
+  double ms = ColdStart(block);
+  Send(block, 11, nullptr);
+  return ms;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int measureSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  if (argc > 2) stationCount = std::max(5, std::min(kMaxStations, std::atoi(argv[2])));
+  // 255 stations looking for work every 10 ms would load the two cores themselves.
+  int pollMs = argc > 3 ? std::atoi(argv[3]) : 100;
+  HevCtlLogOff();
+  std::vector<std::unique_ptr<sim::Station>> stations = StartStations(pollMs);
+  if (stations.empty()) return 1;
   {
     std::ofstream init("DEVADO01.int");
     init << "UPDATE RATE = 1\n";
@@ -245,133 +433,28 @@ int main(int argc, char **argv) {
   auto *block = reinterpret_cast<InstanceBlock *>(memory.data());
   benchBlock = block;
   std::set<int> before = Threads();
-  unsigned char coldStart[20] = {};
-  coldStart[12] = 1;
-  std::printf("connecting %d stations (500 ms each)...\n", stationCount);
-  auto connecting = Clock::now();
-  if (Send(block, 1, coldStart) != 0) return 1;
-  std::printf("cold start took %.1f s\n", Ms(Clock::now() - connecting) / 1000);
+  Figures f;
+  std::printf("connecting %d stations...\n", stationCount);
+  f.coldStartAnswering = ColdStart(block);
+  if (f.coldStartAnswering < 0) return 1;
   std::vector<int> driverThreads;
   for (int tid : Threads()) {
     if (!before.count(tid)) driverThreads.push_back(tid);
   }
-  for (int n = 1; n <= stationCount; ++n) {
-    char tag[16];
-    std::snprintf(tag, sizeof tag, "%03dF0000", n);
-    HevCtlDefineGate(n, tag, kHevGateFloat, 0);
-    ParseParams parse;
-    std::memset(&parse, 0, sizeof parse);
-    parse.address.Set(tag);
-    parse.gateId.Set(n);
-    parse.gateType.Set(3);
-    Send(block, 3, &parse);
-  }
-  // Settle: every station's data flowing through the driver.
-  bool settled = sim::WaitUntil(
-      [&] {
-        std::lock_guard<std::mutex> guard(observed.lock);
-        for (int n = 1; n <= stationCount; ++n) {
-          if (observed.writes[n] < 3) return false;
-        }
-        return true;
-      },
-      60000);
-  if (!settled) {
+  ArmEveryStation(block);
+  if (!EveryStationFlows()) {
     std::fprintf(stderr, "not every station's samples reach its gate; no measurement\n");
     Send(block, 11, nullptr);
     return 1;
   }
-
-  // The measured minute: CPU of the driver's threads, and latency of every sample.
-  std::vector<double> cpuEach;
-  for (int tid : driverThreads) cpuEach.push_back(ThreadCpuSeconds(tid));
-  double cpuBefore = CpuOf(driverThreads);
-  {
-    std::lock_guard<std::mutex> guard(observed.lock);
-    observed.measuring = true;
-  }
-  std::this_thread::sleep_for(std::chrono::seconds(measureSeconds));
-  std::vector<double> latencies, excess, walk;
-  {
-    std::lock_guard<std::mutex> guard(observed.lock);
-    observed.measuring = false;
-    latencies = Latencies(stationCount);
-    excess = SinceLatest(stationCount, observed.reads, true);
-    walk = SinceLatest(stationCount, &observed.passes, false);
-  }
-  double cpu = CpuOf(driverThreads) - cpuBefore;
-  for (std::size_t i = 0; i < driverThreads.size(); ++i) {
-    cpuEach[i] = ThreadCpuSeconds(driverThreads[i]) - cpuEach[i];
-  }
-
-  // 100 failed connection attempts against a refusing address.
-  int descriptors = Descriptors();
-  std::size_t threads = Threads().size();
-  for (int i = 0; i < 100; ++i) {
-    std::int32_t socket = kNoSocket;
-    InitDOVCh(block, "127.0.1.1", &socket);  // nothing listens there
-  }
-  int descriptorsAfter = Descriptors();
-  std::size_t threadsAfter = Threads().size();
-  // Detection: a closed station, and a silent one.
-  auto closedAt = Clock::now();
-  stations[1]->DropConnection(false);
-  sim::WaitUntil(
-      [] {
-        std::lock_guard<std::mutex> g(observed.lock);
-        return observed.failedSeen[1];
-      },
-      20000);
-  double closeToFailure = Ms(observed.failed[1] - closedAt);
-  // A silence counts from the station's last sample.
-  stations[2]->SetFault(sim::FaultMode::kSilent);
-  sim::WaitUntil(
-      [] {
-        std::lock_guard<std::mutex> g(observed.lock);
-        return observed.failedSeen[2];
-      },
-      20000);
-  double silenceToFailure = Ms(observed.failed[2] - observed.lastSent[2]);
-
+  std::printf("measuring for %d s...\n", measureSeconds);
+  MeasureSteadyState(driverThreads, measureSeconds, &f);
+  MeasureBurst(*stations[3], 3, &f);
+  MeasureRepeatedConnects(block, &f);
+  MeasureDetection(stations, &f);
   Send(block, 11, nullptr);
-
-  double mean = 0;
-  for (double l : latencies) mean += l;
-  mean = latencies.empty() ? 0 : mean / static_cast<double>(latencies.size());
-  double p99 = latencies.empty() ? 0 : latencies[latencies.size() * 99 / 100];
-  double corePercent = 100.0 * cpu / measureSeconds;
-  std::printf(
-      "driver threads: %zu; CPU over %d s: %.3f s = %.3f%% of one core in total, "
-      "%.5f%% per station (target: at most 0.5%% in total)\n",
-      driverThreads.size(), measureSeconds, cpu, corePercent, corePercent / stationCount);
-  for (std::size_t i = 0; i < driverThreads.size(); ++i) {
-    std::printf("  thread %zu (started %s): %.3f s\n", i + 1, i == 0 ? "first" : "second",
-                cpuEach[i]);
-  }
-  auto at = [&](int percent) {
-    return latencies.empty() ? 0.0 : latencies[latencies.size() * percent / 100];
-  };
-  std::printf(
-      "push-to-gate latency over %zu samples: mean %.1f ms, p50 %.1f, p90 %.1f, "
-      "p99 %.1f, max %.1f ms (target: p99 within 105 ms)\n",
-      latencies.size(), mean, at(50), at(90), p99, latencies.empty() ? 0.0 : latencies.back());
-  auto percentile = [](const std::vector<double> &v, int percent) {
-    return v.empty() ? 0.0 : v[std::min(v.size() - 1, v.size() * percent / 100)];
-  };
-  std::printf(
-      "beyond the wait for the pass to reach the station (read, decode, gate write): p50 %.3f "
-      "ms, p99 %.3f ms, max %.3f ms (target: p99 under 1 ms)\n",
-      percentile(excess, 50), percentile(excess, 99), excess.empty() ? 0.0 : excess.back());
-  std::printf(
-      "from the start of that pass (the stations before it included): p50 %.3f ms, p99 %.3f "
-      "ms\n",
-      percentile(walk, 50), percentile(walk, 99));
-  std::printf("close to status 1: %.0f ms (target: under 200 ms)\n", closeToFailure);
-  std::printf(
-      "silence to status 1: %.0f ms from the last sample (more than 6 update periods of 1 s, "
-      "under 8 s)\n",
-      silenceToFailure);
-  std::printf("after 100 failed connects: descriptors %d -> %d, threads %zu -> %zu\n", descriptors,
-              descriptorsAfter, threads, threadsAfter);
+  benchBlock = nullptr;
+  f.coldStartSilent = ColdStartWithSilentStations(stations);
+  Print(f, measureSeconds, driverThreads.size());
   return 0;
 }

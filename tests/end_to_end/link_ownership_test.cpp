@@ -45,14 +45,16 @@ unsigned Writes(int gateId) {
 }
 
 // A host whose gate-write call hangs, once, until the test lets it go.
+// Made on the heap and never freed: a driver thread that driver end gave up on may still be
+// inside the call, on its way out, when the test is over. The next test's reset of the
+// stand-in host forgets it.
 class HangingGateWrite {
  public:
-  explicit HangingGateWrite(int hangMs) : hangMs_(hangMs) {
-    HevCtlObserve(&HangingGateWrite::OnWrite, nullptr, this);
-  }
-  ~HangingGateWrite() {
-    LetGo();
-    HevCtlObserve(nullptr, nullptr, nullptr);
+  static HangingGateWrite &Make(int hangMs) {
+    static std::vector<std::unique_ptr<HangingGateWrite>> *kept =
+        new std::vector<std::unique_ptr<HangingGateWrite>>;
+    kept->emplace_back(new HangingGateWrite(hangMs));
+    return *kept->back();
   }
   bool WaitUntilHanging(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -71,6 +73,10 @@ class HangingGateWrite {
   }
 
  private:
+  explicit HangingGateWrite(int hangMs) : hangMs_(hangMs) {
+    HevCtlObserve(&HangingGateWrite::OnWrite, nullptr, this);
+  }
+
   static void OnWrite(void *context, int, double) {
     auto *self = static_cast<HangingGateWrite *>(context);
     std::unique_lock<std::mutex> lock(self->mutex_);
@@ -166,7 +172,7 @@ TEST_F(LinkOwnership, AHostCallThatHangsLeavesDriverEndBoundedAndTheFreedBlockUn
   driver->WriteInitFile(10, {{1, TestAddress(1)}});
   driver->UseShortReopenWalk();
   ASSERT_EQ(driver->ColdStart(), 0);
-  HangingGateWrite hang(15000);
+  HangingGateWrite &hang = HangingGateWrite::Make(15000);
   Arm(*driver, 1, 1);
   ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
 
@@ -195,12 +201,11 @@ TEST_F(LinkOwnership, AColdStartAfterAnAbandonedEndOnTheSameBlockWorks) {
   driver.WriteInitFile(10, {{1, TestAddress(1)}});
   driver.UseShortReopenWalk();
   ASSERT_EQ(driver.ColdStart(), 0);
-  {
-    HangingGateWrite hang(12000);
-    Arm(driver, 1, 1);
-    ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
-    EXPECT_EQ(driver.EndOxa(), 0);
-  }
+  HangingGateWrite &hang = HangingGateWrite::Make(12000);
+  Arm(driver, 1, 1);
+  ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
+  EXPECT_EQ(driver.EndOxa(), 0);
+  hang.LetGo();
 
   HevCtlReset();
   ASSERT_EQ(driver.ColdStart(), 0);
@@ -256,10 +261,16 @@ TEST_F(LinkOwnership, ASendThatCannotFinishFailsTheLink) {
   win::SOCKET accepted = station.Accept(kGenerousMs);
   ASSERT_NE(accepted, INVALID_SOCKET);
   driver.DefineGate(100, ChannelTag(1, 0), kHevGateFloat);
+  // Small buffers on both ends fill after a few hundred packets.
+  int small = 4096;
+  win::setsockopt(accepted, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&small), sizeof small);
+  auto driverSide = static_cast<win::SOCKET>(driver.block()->stations[1].socket.Load());
+  win::setsockopt(driverSide, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char *>(&small),
+                  sizeof small);
 
   LogCapture log;
   bool failedToConfigure = false;
-  for (int i = 0; i < 200000 && !failedToConfigure; ++i) {
+  for (int i = 0; i < 20000 && !failedToConfigure; ++i) {
     driver.Parse(ChannelTag(1, 0), 100, kHevGateFloat);
     char last[200] = {};
     int level = 0;
