@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "countnet/packet_frame.h"
 #include "countnet/sample_values.h"
 

@@ -30,8 +30,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include "entry/command_block.h"
-#include "entry/host_runtime.h"
+#include "contracts/command_block.h"
+#include "contracts/host_runtime.h"
 #include "entry/oxa_main.h"
 #include "hevpro/hevpro_control.h"
 #include "link/station_sockets.h"
@@ -338,40 +338,47 @@ double Percentile(const std::vector<double> &v, int percent) {
 }
 
 void Print(const Figures &f, int seconds, std::size_t driverThreads) {
-  std::printf("cold start with %d stations: %.0f ms all answering, %.0f ms all silent (target: "
-              "at most 1.5 s)\n",
-              stationCount, f.coldStartAnswering, f.coldStartSilent);
-  std::printf("driver threads: %zu; CPU over %d s: %.3f s = %.3f%% of one core in total, "
-              "%.5f%% per station (target: at most 0.25%%)\n",
-              driverThreads, seconds, f.cpu, f.cpuPercent, f.cpuPercent / stationCount);
+  std::printf(
+      "cold start with %d stations: %.0f ms all answering, %.0f ms all silent (target: "
+      "at most 1.5 s)\n",
+      stationCount, f.coldStartAnswering, f.coldStartSilent);
+  std::printf(
+      "driver threads: %zu; CPU over %d s: %.3f s = %.3f%% of one core in total, "
+      "%.5f%% per station (target: at most 0.25%%)\n",
+      driverThreads, seconds, f.cpu, f.cpuPercent, f.cpuPercent / stationCount);
   for (std::size_t i = 0; i < f.cpuEach.size(); ++i) {
     std::printf("  thread %zu (started %s): %.3f s\n", i + 1, i == 0 ? "first" : "second",
                 f.cpuEach[i]);
   }
-  std::printf("push-to-gate latency over %zu samples: p50 %.1f ms, p90 %.1f, p99 %.1f, max %.1f "
-              "ms (target: p99 within 105 ms)\n",
-              f.latencies.size(), Percentile(f.latencies, 50), Percentile(f.latencies, 90),
-              Percentile(f.latencies, 99), f.latencies.empty() ? 0.0 : f.latencies.back());
-  std::printf("beyond the wait for the pass to reach the station (read, decode, gate write): "
-              "p50 %.3f ms, p99 %.3f ms\n",
-              Percentile(f.excess, 50), Percentile(f.excess, 99));
+  std::printf(
+      "push-to-gate latency over %zu samples: p50 %.1f ms, p90 %.1f, p99 %.1f, max %.1f "
+      "ms (target: p99 within 105 ms)\n",
+      f.latencies.size(), Percentile(f.latencies, 50), Percentile(f.latencies, 90),
+      Percentile(f.latencies, 99), f.latencies.empty() ? 0.0 : f.latencies.back());
+  std::printf(
+      "beyond the wait for the pass to reach the station (read, decode, gate write): "
+      "p50 %.3f ms, p99 %.3f ms\n",
+      Percentile(f.excess, 50), Percentile(f.excess, 99));
   std::printf("from the start of that pass: p50 %.3f ms, p99 %.3f ms\n", Percentile(f.walk, 50),
               Percentile(f.walk, 99));
   if (f.burstDrain < 0) {
     std::printf("burst of 100 packets: not all reached the gate within 30 s\n");
   } else {
-    std::printf("burst of 100 packets: %.0f ms from its write to the last gate write (target: "
-                "within two passes of 100 ms)\n",
-                f.burstDrain);
+    std::printf(
+        "burst of 100 packets: %.0f ms from its write to the last gate write (target: "
+        "within two passes of 100 ms)\n",
+        f.burstDrain);
   }
   std::printf("close to status 1: %.0f ms (target: under 200 ms)\n", f.closeToFailure);
-  std::printf("silence to status 1: %.0f ms from the last sample (6 update periods of 1 s; "
-              "target: within 100 ms after them)\n",
-              f.silenceToFailure);
-  std::printf("descriptors %d -> %d after 100 failed connects -> %d after 100 warm starts; "
-              "threads %zu -> %zu -> %zu\n",
-              f.descriptors, f.descriptorsAfterConnects, f.descriptorsAfterWarmStarts, f.threads,
-              f.threadsAfterConnects, f.threadsAfterWarmStarts);
+  std::printf(
+      "silence to status 1: %.0f ms from the last sample (6 update periods of 1 s; "
+      "target: within 100 ms after them)\n",
+      f.silenceToFailure);
+  std::printf(
+      "descriptors %d -> %d after 100 failed connects -> %d after 100 warm starts; "
+      "threads %zu -> %zu -> %zu\n",
+      f.descriptors, f.descriptorsAfterConnects, f.descriptorsAfterWarmStarts, f.threads,
+      f.threadsAfterConnects, f.threadsAfterWarmStarts);
 }
 
 std::vector<std::unique_ptr<sim::Station>> StartStations(int pollMs) {

@@ -4,19 +4,19 @@
 add_library(devado_objects OBJECT
   config/init_file.cpp
   config/line_scanner.cpp
+  contracts/instance_block.cpp
   countnet/deferred_log.cpp
   countnet/packet_frame.cpp
   countnet/packet_handler.cpp
   countnet/sample_values.cpp
   countnet/sampling_packet.cpp
-  entry/banner.cpp
-  entry/driver_info.cpp
-  entry/instance_block.cpp
   entry/oxa_main.cpp
-  entry/receive_timeout.cpp
+  lifecycle/banner.cpp
   lifecycle/cold_start.cpp
+  lifecycle/driver_info.cpp
   lifecycle/end_oxa.cpp
   lifecycle/instance_teardown.cpp
+  lifecycle/receive_timeout.cpp
   lifecycle/warm_start.cpp
   link/incoming_messages_thread.cpp
   link/instance_state.cpp
@@ -24,9 +24,9 @@ add_library(devado_objects OBJECT
   link/sampling_config.cpp
   link/send_packet.cpp
   link/socket_wait.cpp
+  link/sockets_reopen_thread.cpp
   link/station_address.cpp
   link/station_link.cpp
-  link/sockets_reopen_thread.cpp
   link/station_objects.cpp
   link/station_sockets.cpp
   tags/tag_parse.cpp

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/line_scanner.h"
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "link/station_address.h"
 
 namespace {

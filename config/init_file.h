@@ -2,7 +2,7 @@
 // and the update rate.
 #pragma once
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 
 // Reads the file into the block's update rate and station addresses, logging every
 // setting and every rejected line. 1 when the file was read, 0 when it cannot be opened

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "entry/packed_field.h"
+#include "contracts/packed_field.h"
 
 constexpr int kMaxChannels = 32;  // every array member has room for 32 values
 constexpr int kId2001BlockSize = 16;

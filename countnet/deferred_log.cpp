@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 
 void DeferredLog::Add(const char *format, ...) {
   if (count_ == kLines) return;  // more failures than steps cannot happen

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 
 namespace countnet {
 

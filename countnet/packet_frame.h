@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
 
 constexpr int kPacketHeaderSize = kPaktPacketHeaderSize;
 constexpr std::uint32_t kPacketMagic = DOV_PAKT_MAGIC;

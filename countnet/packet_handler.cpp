@@ -1,11 +1,11 @@
 #include "countnet/packet_handler.h"
 
+#include "contracts/dov_pakt.h"
+#include "contracts/host_runtime.h"
+#include "contracts/instance_block.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "countnet/packet_frame.h"
 #include "countnet/sample_values.h"
-#include "entry/host_runtime.h"
-#include "entry/instance_block.h"
 
 namespace {
 
@@ -89,8 +89,7 @@ void HandleSampleData(const PacketContext &context, int station, void *message) 
 
 }  // namespace
 
-int HandlePacket(const PacketContext &context, std::uint16_t station,
-                 const unsigned char *packet) {
+int HandlePacket(const PacketContext &context, std::uint16_t station, const unsigned char *packet) {
   if (station >= kStationCount) return 0;  // no such station, and no such gate address
   // The packet library walks images in place and never writes them.
   void *image = const_cast<unsigned char *>(packet);

@@ -16,5 +16,4 @@ struct PacketContext {
 
 // Handles the messages of a whole packet (a received wire image). Returns 1 when it held
 // a sample-data message, else 0.
-int HandlePacket(const PacketContext &context, std::uint16_t station,
-                 const unsigned char *packet);
+int HandlePacket(const PacketContext &context, std::uint16_t station, const unsigned char *packet);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 
 namespace {
 

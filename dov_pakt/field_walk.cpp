@@ -1,7 +1,7 @@
 // Reading a message: its type and its fields. A field handle is the offset of the
 // field's header within the message, so every call checks the handle against the
 // message's own length instead of walking from the first field.
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
 #include "dov_pakt/little_endian.h"
 #include "dov_pakt/wire_layout.h"
 

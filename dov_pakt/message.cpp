@@ -1,7 +1,7 @@
 // Building messages: allocation, type, appending fields, release.
 #include <string.h>
 
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
 #include "dov_pakt/little_endian.h"
 #include "dov_pakt/registry.h"
 #include "dov_pakt/wire_layout.h"

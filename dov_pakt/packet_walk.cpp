@@ -2,7 +2,7 @@
 // image may be hostile: every read is checked against the header's total length first.
 #include <stddef.h>
 
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
 #include "dov_pakt/little_endian.h"
 #include "dov_pakt/registry.h"
 #include "dov_pakt/wire_layout.h"

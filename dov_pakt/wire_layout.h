@@ -3,9 +3,11 @@
 
 #include <stdint.h>
 
+#include "contracts/dov_pakt.h"
+
 namespace pakt {
 
-constexpr uint32_t kMagic = 0xDEADBEEFu;
+constexpr uint32_t kMagic = DOV_PAKT_MAGIC;
 
 // Packet header.
 constexpr uint32_t kPacketMagicAt = 0;
@@ -14,7 +16,7 @@ constexpr uint32_t kPacketSocketAt = 8;
 constexpr uint32_t kPacketReservedAt = 10;
 constexpr uint32_t kPacketTotalAt = 12;
 constexpr uint32_t kPacketCountAt = 16;
-constexpr uint32_t kPacketHeaderSize = 18;
+constexpr uint32_t kPacketHeaderSize = kPaktPacketHeaderSize;
 
 // Message header.
 constexpr uint32_t kMessageTypeAt = 0;

@@ -1,9 +1,9 @@
 #include "entry/oxa_main.h"
 
-#include "entry/driver_info.h"
-#include "entry/receive_timeout.h"
 #include "lifecycle/cold_start.h"
+#include "lifecycle/driver_info.h"
 #include "lifecycle/end_oxa.h"
+#include "lifecycle/receive_timeout.h"
 #include "lifecycle/warm_start.h"
 #include "tags/tag_parse.h"
 #include "tags/tag_read_write.h"

@@ -1,7 +1,7 @@
 // The driver's one exported function: the host delivers every command through it.
 #pragma once
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 #include "platform/winapi.h"
 
 constexpr int kCommandCount = 16;

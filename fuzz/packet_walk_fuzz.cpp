@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "entry/instance_block.h"
-#include "link/process_messages.h"
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
+#include "contracts/instance_block.h"
 #include "hevpro/hevpro_control.h"
+#include "link/process_messages.h"
 #include "tests/support/loopback.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "hevpro/no_throw.h"
 #include "hevpro/runtime_state.h"
 

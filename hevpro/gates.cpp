@@ -2,7 +2,7 @@
 // build and inspect the tag database.
 #include <cstring>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "hevpro/gate_value.h"
 #include "hevpro/no_throw.h"
 #include "hevpro/runtime_state.h"

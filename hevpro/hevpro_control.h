@@ -1,5 +1,5 @@
 // Control API of the stand-in host runtime, beside the host calls of
-// entry/host_runtime.h: what a test, a tool or the demo needs to play the host's part.
+// contracts/host_runtime.h: what a test, a tool or the demo needs to play the host's part.
 // Every call is thread-safe.
 #pragma once
 
@@ -7,7 +7,7 @@
 
 extern "C" {
 
-/* Results of the host calls, beyond those in entry/host_runtime.h. */
+/* Results of the host calls, beyond those in contracts/host_runtime.h. */
 enum {
   kHevBadArgument = 2,  /* a null pointer or an out-of-range value */
   kHevNoSuchClient = 3, /* the client id is not registered */

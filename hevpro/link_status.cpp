@@ -1,6 +1,6 @@
 // The link status reports. Every call is kept, in call order, even one with an unknown
 // client: the history is what tests read to see exactly what the driver reported.
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "hevpro/no_throw.h"
 #include "hevpro/runtime_state.h"
 

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "hevpro/hevpro_control.h"
 #include "hevpro/log_capture.h"
 #include "hevpro/no_throw.h"

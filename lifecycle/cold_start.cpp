@@ -4,10 +4,10 @@
 #include <cstdio>
 
 #include "config/init_file.h"
-#include "entry/host_runtime.h"
-#include "link/instance_state.h"
+#include "contracts/host_runtime.h"
 #include "lifecycle/instance_teardown.h"
 #include "link/incoming_messages_thread.h"
+#include "link/instance_state.h"
 #include "link/sockets_reopen_thread.h"
 #include "link/station_sockets.h"
 #include "platform/winapi.h"

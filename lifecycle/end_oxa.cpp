@@ -1,8 +1,8 @@
 #include "lifecycle/end_oxa.h"
 
-#include "entry/host_runtime.h"
-#include "link/instance_state.h"
+#include "contracts/host_runtime.h"
 #include "lifecycle/instance_teardown.h"
+#include "link/instance_state.h"
 
 int EndOxa(CommandBlock *command) {
   InstanceBlock *block = command->instanceBlock.Get();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 
 // Command 11: the host's last command to an instance. Says goodbye to every connected
 // station, releases what cold start acquired, and returns only once the driver's threads

@@ -2,9 +2,9 @@
 
 #include <chrono>
 
+#include "contracts/dov_pakt.h"
+#include "contracts/host_runtime.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
-#include "entry/host_runtime.h"
 #include "link/incoming_messages_thread.h"
 #include "link/send_packet.h"
 #include "link/station_objects.h"

@@ -2,7 +2,7 @@
 // that cannot complete.
 #pragma once
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 #include "link/instance_state.h"
 
 // How stations are left: driver end says goodbye to each and logs it; a cold start that

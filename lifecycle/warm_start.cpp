@@ -1,6 +1,6 @@
 #include "lifecycle/warm_start.h"
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "link/instance_state.h"
 #include "link/station_sockets.h"
 #include "platform/winapi.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "link/instance_state.h"
 #include "link/process_messages.h"
 #include "platform/winapi.h"

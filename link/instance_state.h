@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 #include "link/station_link.h"
 #include "platform/winapi.h"
 
@@ -80,7 +80,7 @@ struct InstancePrivate {
   std::mutex stopLock;
   std::condition_variable stopChanged;
   std::atomic<bool> stopRequested{false};
-  bool released = false;   // guarded by stopLock
+  bool released = false;  // guarded by stopLock
   // Driver end gave up waiting for a thread: the host may free the block at any moment,
   // and the library stays loaded for the thread's sake. Guarded by stopLock.
   bool abandoned = false;

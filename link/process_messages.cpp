@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 
 void StationStream::Reset() {
   used_ = 0;
@@ -72,12 +72,12 @@ struct ProcessMessagesStep {
   }
 };
 
-Received ProcessMessages(const PacketContext &context, std::uint16_t station,
-                         win::SOCKET socket, StationStream &stream, int maxPackets,
+Received ProcessMessages(const PacketContext &context, std::uint16_t station, win::SOCKET socket,
+                         StationStream &stream, int maxPackets,
                          StationStream::Clock::time_point now) {
   ProcessMessagesStep step{context, station, socket, stream, now, {}};
-  while (step.TakePackets(maxPackets) && step.received.packets < maxPackets &&
-         !step.Stopping() && step.ReceiveSome()) {
+  while (step.TakePackets(maxPackets) && step.received.packets < maxPackets && !step.Stopping() &&
+         step.ReceiveSome()) {
   }
   if (!step.received.linkLost && !step.Stopping()) {
     // Complete packets first; what is left must be a packet that is still arriving.

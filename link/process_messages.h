@@ -44,6 +44,6 @@ constexpr int kPacketCompleteWithinMs = 2000;
 // `maxPackets` complete packets. A corrupt stream is logged ("Countnet Sent Corrupt
 // Packet"; a wrong magic is dropped without a word) and reported as a lost link. Stops as
 // soon as the context's stop is raised.
-Received ProcessMessages(const PacketContext &context, std::uint16_t station,
-                         win::SOCKET socket, StationStream &stream, int maxPackets,
+Received ProcessMessages(const PacketContext &context, std::uint16_t station, win::SOCKET socket,
+                         StationStream &stream, int maxPackets,
                          StationStream::Clock::time_point now = StationStream::Clock::now());

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "contracts/host_runtime.h"
 #include "countnet/sampling_packet.h"
-#include "entry/host_runtime.h"
 #include "link/send_packet.h"
 
 namespace {

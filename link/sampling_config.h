@@ -1,7 +1,7 @@
 // Telling a station how often to sample, and to start.
 #pragma once
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 #include "link/instance_state.h"
 
 // Sends the station one packet: a sample point configuration at the update rate (field

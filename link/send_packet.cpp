@@ -1,7 +1,7 @@
 #include "link/send_packet.h"
 
-#include "countnet/dov_pakt.h"
-#include "entry/host_runtime.h"
+#include "contracts/dov_pakt.h"
+#include "contracts/host_runtime.h"
 #include "link/socket_wait.h"
 #include "link/station_address.h"
 #include "platform/winapi.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "link/instance_state.h"
 #include "link/station_sockets.h"
 

@@ -17,13 +17,13 @@
 #include <mutex>
 #include <vector>
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 
 class StationLink {
  public:
   struct Connection {
-    std::int32_t socket;  // kNoSocket when the station has none
-    std::uint32_t number; // counts the station's connections; a reused socket is still new
+    std::int32_t socket;   // kNoSocket when the station has none
+    std::uint32_t number;  // counts the station's connections; a reused socket is still new
   };
 
   // The block's station entry shows the current socket and the packet objects until

@@ -1,8 +1,8 @@
 #include "link/station_objects.h"
 
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
+#include "contracts/host_runtime.h"
 #include "countnet/sampling_packet.h"
-#include "entry/host_runtime.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "link/sampling_config.h"
 #include "link/socket_wait.h"
 #include "link/station_address.h"
@@ -48,7 +48,8 @@ void StartConnect(const char *ipAddress, PendingConnect *pending) {
     pending->decided = true;
     return;
   }
-  int rc = win::connect(pending->socket, reinterpret_cast<win::sockaddr *>(&address), sizeof address);
+  int rc =
+      win::connect(pending->socket, reinterpret_cast<win::sockaddr *>(&address), sizeof address);
   int error = rc == 0 ? 0 : win::WSAGetLastError();
   if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEALREADY) return;
   pending->decided = true;
@@ -171,8 +172,10 @@ int InitDOV(InstanceBlock *block) {
   PendingConnect pending[kStationCount];
   for (int n = 0; n < kStationCount; ++n) {
     pending[n] = PendingConnect{};
-    if (state.copy.addresses[n][0] != '\0') StartConnect(state.copy.addresses[n], &pending[n]);
-    else pending[n].decided = true;
+    if (state.copy.addresses[n][0] != '\0')
+      StartConnect(state.copy.addresses[n], &pending[n]);
+    else
+      pending[n].decided = true;
   }
   FinishConnects(pending, kStationCount, Deadline(kConnectWithinMs));
   bool anyConnected = false;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 #include "link/instance_state.h"
 
 constexpr unsigned short kStationPort = 1561;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 #include "runner/driver_library.h"
 
 class HostSession {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 
 namespace sim {
 namespace {

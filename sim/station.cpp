@@ -14,8 +14,8 @@
 #include <thread>
 #include <type_traits>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "platform/winapi.h"
 #include "sim/net.h"
 #include "sim/random.h"
@@ -43,7 +43,7 @@ constexpr long kTotalLengthAt = 12;
 constexpr std::uint16_t kStartCommand = 1;
 // The magic with its bytes in the wrong order, as a station with a byte-order bug sends it.
 constexpr std::uint8_t kWrongMagic[4] = {0xAD, 0xDE, 0xEF, 0xBE};
-constexpr std::uint8_t kMagicFirstByte = 0xEF;
+constexpr auto kMagicFirstByte = static_cast<std::uint8_t>(DOV_PAKT_MAGIC & 0xFF);  // little-endian
 
 enum class Listening { kNone, kNormal, kLate };
 

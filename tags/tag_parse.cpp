@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "contracts/host_runtime.h"
 #include "link/sampling_config.h"
-#include "entry/host_runtime.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // AIR_FLOW, such as 001AIR_FLOW, defined as a 16-bit gate.
 #pragma once
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 
 // Command 3: 0 when the address is accepted, 1 when refused.
 int SingleParse(CommandBlock *command);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 
 namespace {
 

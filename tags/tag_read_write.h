@@ -2,7 +2,7 @@
 // from the host's own database, and a write is accepted without sending anything.
 #pragma once
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 
 // Command 5: the gate's current value, as a float, when the tag's station is connected.
 int SingleRead(CommandBlock *command);

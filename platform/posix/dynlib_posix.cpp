@@ -22,7 +22,8 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 BOOL GetModuleHandleExA(DWORD flags, const char *name, HMODULE *module) {
-  constexpr DWORD kPinFromAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN;
+  constexpr DWORD kPinFromAddress =
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN;
   if (flags != kPinFromAddress || name == nullptr || module == nullptr) return FALSE;
   Dl_info info;
   if (::dladdr(name, &info) == 0 || info.dli_fname == nullptr) return FALSE;

@@ -217,9 +217,9 @@ int setsockopt(SOCKET s, int level, int name, const char *value, int valueLength
     return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &out, sizeof out) < 0 ? FailErrno() : 0;
   }
   int posixName = name == kSoReuseAddr ? SO_REUSEADDR
-                  : name == kSoSndBuf   ? SO_SNDBUF
-                  : name == kSoRcvBuf   ? SO_RCVBUF
-                                        : -1;
+                  : name == kSoSndBuf  ? SO_SNDBUF
+                  : name == kSoRcvBuf  ? SO_RCVBUF
+                                       : -1;
   if (posixName != -1 && valueLength >= static_cast<int>(sizeof(int))) {
     int number;
     std::memcpy(&number, value, sizeof number);

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "contracts/host_runtime.h"
 #include "countnet/codecs.h"
-#include "entry/host_runtime.h"
 #include "tests/support/driver_instance.h"
 
 namespace {
@@ -153,7 +153,8 @@ TEST_F(Lifecycle, AColdStartWithoutItsInitFileCanBeRetriedOnceTheFileIsThere) {
   DriverInstance driver(7);
   LogCapture log;
   EXPECT_EQ(driver.ColdStart(), 2);
-  EXPECT_EQ(log.Texts().back(), "DEVADO07: ReadInitFile() File 'DEVADO07.int' not found. Driver not loaded!");
+  EXPECT_EQ(log.Texts().back(),
+            "DEVADO07: ReadInitFile() File 'DEVADO07.int' not found. Driver not loaded!");
   EXPECT_EQ(HevCtlClientCount(), 0) << "the client is released again";
 
   driver.WriteInitFile(10, {{1, TestAddress(1)}});

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "contracts/host_runtime.h"
 #include "countnet/codecs.h"
-#include "entry/host_runtime.h"
 #include "tests/support/driver_instance.h"
 
 namespace {

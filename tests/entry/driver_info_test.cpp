@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "entry/banner.h"
+#include "lifecycle/banner.h"
 #include "tests/support/driver_harness.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 #include "tests/support/driver_harness.h"
 
 namespace {

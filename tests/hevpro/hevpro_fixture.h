@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "hevpro/hevpro_control.h"
 
 constexpr int kGenerousWaitMs = 10000;

@@ -9,8 +9,8 @@
 #include <limits>
 #include <string>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "link/process_messages.h"
 #include "tests/support/packet_builder.h"
 #include "tests/support/station_link.h"

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
-#include "link/sampling_config.h"
 #include "hevpro/hevpro_control.h"
+#include "link/sampling_config.h"
 #include "link/station_objects.h"
 #include "tests/support/station_link.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <future>
 
-#include "countnet/dov_pakt.h"
+#include "contracts/dov_pakt.h"
 #include "link/send_packet.h"
 #include "tests/support/station_link.h"
 

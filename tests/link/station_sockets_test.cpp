@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "link/station_objects.h"
 #include "link/station_sockets.h"
 #include "tests/support/driver_harness.h"
@@ -55,9 +55,8 @@ TEST_F(StationSockets, AListeningStationIsConnected) {
   EXPECT_NE(accepted, INVALID_SOCKET);
   win::closesocket(accepted);
   win::closesocket(static_cast<win::SOCKET>(socket));
-  EXPECT_EQ(log.Texts(), std::vector<std::string>{
-                             "OxaDOV01: InitDOVCh() Socket connected. IP " + address + " Socket " +
-                             std::to_string(socket)});
+  EXPECT_EQ(log.Texts(), std::vector<std::string>{"OxaDOV01: InitDOVCh() Socket connected. IP " +
+                                                  address + " Socket " + std::to_string(socket)});
 }
 
 TEST_F(StationSockets, RefusingAndLateStationsFailAndLeaveTheSocketAlone) {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 
 namespace {
 

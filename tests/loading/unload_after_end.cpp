@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 #include "platform/winapi.h"
 
 #if defined(_WIN32)
@@ -82,7 +82,7 @@ int main(int argc, char **argv) {
   win::FreeLibrary(driver);
   bool loaded = StillLoaded(argv[1]);
   int left = ThreadCount();
-  std::printf("cold start %d, driver end %d, library %s, threads %d before and %d after\n",
-              started, ended, loaded ? "still loaded" : "unloaded", threads, left);
+  std::printf("cold start %d, driver end %d, library %s, threads %d before and %d after\n", started,
+              ended, loaded ? "still loaded" : "unloaded", threads, left);
   return started == 0 && ended == 0 && !loaded && left == threads ? 0 : 1;
 }

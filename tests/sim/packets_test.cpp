@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "sim/packets.h"
 
 namespace {

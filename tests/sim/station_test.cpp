@@ -6,8 +6,8 @@
 #include <functional>
 #include <mutex>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 #include "sim/station.h"
 #include "tests/support/loopback.h"
 

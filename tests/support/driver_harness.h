@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "entry/command_block.h"
-#include "entry/instance_block.h"
+#include "contracts/command_block.h"
+#include "contracts/instance_block.h"
 
 namespace testing_support {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
-#include "countnet/dov_pakt.h"
 
 Bytes BuildPacket(const std::vector<MessageFiller> &messages) {
   void *packet = pvPktAllocatePacket(65536);

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "entry/host_runtime.h"
+#include "contracts/host_runtime.h"
 #include "hevpro/hevpro_control.h"
 #include "link/instance_state.h"
 #include "link/socket_wait.h"

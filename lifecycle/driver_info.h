@@ -1,6 +1,6 @@
 #pragma once
 
-#include "entry/command_block.h"
+#include "contracts/command_block.h"
 
 // Command 14: tells the host the driver's name, banner and instance block size. Needs no
 // instance block, so the host may call it before cold start.

@@ -1,4 +1,4 @@
-#include "entry/receive_timeout.h"
+#include "lifecycle/receive_timeout.h"
 
 int SetReceiveTimeout(CommandBlock *command) {
   auto *params = ParamsOf<ReceiveTimeoutParams>(command);

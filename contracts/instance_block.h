@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "entry/packed_field.h"
+#include "contracts/packed_field.h"
 
 constexpr int kStationCount = 256;            // station numbers 0..255 index the table
 constexpr int kChannelGateFlagCount = 65535;  // one flag per gate id 0..65534

@@ -1,4 +1,4 @@
-#include "entry/banner.h"
+#include "lifecycle/banner.h"
 
 #include <array>
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "entry/instance_block.h"
-#include "entry/packed_field.h"
+#include "contracts/instance_block.h"
+#include "contracts/packed_field.h"
 
 // Results of the command handlers: 0 for success, 1 or 2 for the two failures, as each
 // command defines them. 2 is also the answer to a command the driver does not have.

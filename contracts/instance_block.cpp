@@ -1,4 +1,4 @@
-#include "entry/instance_block.h"
+#include "contracts/instance_block.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "entry/driver_info.h"
+#include "lifecycle/driver_info.h"
 
-#include "entry/banner.h"
+#include "lifecycle/banner.h"
 
 namespace {
 // Values of the host's driver information record whose meaning belongs to the host.
