@@ -28,7 +28,8 @@ struct StationWatch {
   Clock::time_point lastData{};
   bool failed = false;  // this thread failed the station; status 1 reported
   bool disconnectLogged = false;
-  bool ready = false;  // readable in this pass's wait
+  bool ready = false;    // readable in this pass's wait
+  bool pending = false;  // the last pass left complete packets in the stream
   StationStream stream;
 };
 
@@ -75,9 +76,8 @@ class IncomingMessages {
     polledCount_ = 0;
     for (int i = 0; i < configuredCount_ && !Stopping(); ++i) Check(configured_[i], now);
     if (Stopping()) return;
-    bool anyBuffered = std::any_of(polled_, polled_ + polledCount_, [&](const Polled &p) {
-      return watch_[p.station].stream.HasPacket();
-    });
+    bool anyBuffered = std::any_of(polled_, polled_ + polledCount_,
+                                   [&](const Polled &p) { return watch_[p.station].pending; });
     int ready = 0;
     if (polledCount_ > 0) {
       win::timeval poll{0, 0};
@@ -117,14 +117,14 @@ class IncomingMessages {
   // Before the wait: closes what was retired, notes a new connection, fails a silent
   // station or one whose send broke, and puts the rest into the wait.
   void Check(int station, Clock::time_point now) {
-    StationLink &link = state_.stations[station];
-    link.CloseRetired();
-    StationLink::Connection current = link.Current();
+    StationLink::Look look = state_.stations[station].LookBeforeWait();
+    const StationLink::Connection &current = look.connection;
     if (current.socket == kNoSocket) return;
     StationWatch &watch = watch_[station];
     if (current.number != watch.connection.number || current.socket != watch.connection.socket) {
       watch.connection = current;
       watch.stream.Reset();
+      watch.pending = false;
       watch.lastData = now;
       watch.disconnectLogged = false;
       if (watch.failed) {
@@ -132,13 +132,13 @@ class IncomingMessages {
         Send(station, Report::kRestored);
       }
     }
-    if (link.SendBroke(current.number) || now - watch.lastData > silence_) {
+    if (look.sendBroke || now - watch.lastData > silence_) {
       Fail(station, current);
       return;
     }
     auto s = static_cast<win::SOCKET>(current.socket);
-    win::FdSet(s, &readable_);
-    win::FdSet(s, &failed_);
+    win::FdAppend(s, &readable_);
+    win::FdAppend(s, &failed_);
     polled_[polledCount_++] = Polled{s, station};
   }
 
@@ -147,10 +147,11 @@ class IncomingMessages {
     StationWatch &watch = watch_[polled.station];
     bool ready = watch.ready;
     watch.ready = false;
-    if (!ready && !watch.stream.HasPacket()) return;
+    if (!ready && !watch.pending) return;
     Received received = ProcessMessages(context_, static_cast<std::uint16_t>(polled.station),
                                         polled.socket, watch.stream, kPacketsPerPass, now);
     if (Stopping()) return;
+    watch.pending = received.packets >= kPacketsPerPass && watch.stream.HasPacket();
     if (received.data || received.packets > 0) watch.lastData = now;
     // A stream that broke never recovers by itself: the station fails now rather than
     // after a silence, and the re-open thread connects it again.

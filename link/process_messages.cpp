@@ -20,6 +20,7 @@ struct ProcessMessagesStep {
   StationStream &stream;
   StationStream::Clock::time_point now;
   Received received;
+  bool drained = false;  // the last receive took all the socket held
 
   bool Stopping() const { return context.stop != nullptr && context.stop->load(); }
 
@@ -47,7 +48,9 @@ struct ProcessMessagesStep {
     return true;
   }
 
-  // One receive into the free part of the buffer; false when there is nothing (more).
+  // One receive into the free part of the buffer; false when there is nothing more to
+  // read now. A receive that did not fill the room took all there was: what arrives later
+  // is read on a later pass, without another call now.
   bool ReceiveSome() {
     std::size_t room = sizeof stream.bytes_ - stream.used_;
     if (room == 0) return false;
@@ -57,6 +60,7 @@ struct ProcessMessagesStep {
     if (rc > 0) {
       stream.used_ += static_cast<std::size_t>(rc);
       received.data = true;
+      drained = static_cast<std::size_t>(rc) < room;
       return true;
     }
     if (rc == 0 || win::WSAGetLastError() != WSAEWOULDBLOCK) {

@@ -84,13 +84,18 @@ bool StationLink::Fail(std::uint32_t number) {
   return true;
 }
 
-bool StationLink::SendBroke(std::uint32_t number) const {
+StationLink::Look StationLink::LookBeforeWait() {
   std::lock_guard<std::mutex> guard(lock_);
-  return brokenNumber_ == number && number != 0;
+  if (!retired_.empty()) CloseRetiredLocked();
+  return {{socket_, number_}, brokenNumber_ == number_ && number_ != 0};
 }
 
 void StationLink::CloseRetired() {
   std::lock_guard<std::mutex> guard(lock_);
+  CloseRetiredLocked();
+}
+
+void StationLink::CloseRetiredLocked() {
   auto inUse = [this](std::int32_t socket) { return socket == socketInSend_; };
   for (std::int32_t socket : retired_) {
     if (!inUse(socket)) win::closesocket(static_cast<win::SOCKET>(socket));

@@ -72,10 +72,15 @@ class StationLink {
   };
 
   // ---- the receiving thread ----
+  struct Look {
+    Connection connection;
+    bool sendBroke;  // a send on it did not go out whole
+  };
+  // Before each pass's wait: closes the retired sockets that no send is using, and tells
+  // the current connection, in one go.
+  Look LookBeforeWait();
   // Retires connection `number` if it is still the current one; false when it is not.
   bool Fail(std::uint32_t number);
-  // True when a send on connection `number` stopped part-way.
-  bool SendBroke(std::uint32_t number) const;
   // Closes the retired sockets that no send is using.
   void CloseRetired();
 
@@ -88,6 +93,7 @@ class StationLink {
  private:
   void Publish(std::int32_t socket);  // lock held
   void RetireLocked();                // lock held
+  void CloseRetiredLocked();          // lock held
 
   mutable std::mutex lock_;
   std::mutex sending_;

@@ -100,6 +100,10 @@ u_long ntohl(u_long value);
 void FdZero(fd_set *set);
 void FdSet(SOCKET s, fd_set *set);
 bool FdIsSet(SOCKET s, fd_set *set);
+// Adds a socket that the set does not hold yet, without the search FdSet makes.
+inline void FdAppend(SOCKET s, fd_set *set) {
+  if (set->fd_count < kFdSetSize) set->fd_array[set->fd_count++] = s;
+}
 // The sockets that a set holds (after select: those that are ready), without a search.
 inline u_int FdCount(const fd_set *set) {
   return set->fd_count;

@@ -80,6 +80,10 @@ inline void FdSet(SOCKET s, fd_set *set) {
 inline bool FdIsSet(SOCKET s, fd_set *set) {
   return FD_ISSET(s, set) != 0;
 }
+// Adds a socket that the set does not hold yet, without the search FD_SET makes.
+inline void FdAppend(SOCKET s, fd_set *set) {
+  if (set->fd_count < FD_SETSIZE) set->fd_array[set->fd_count++] = s;
+}
 inline u_int FdCount(const fd_set *set) {
   return set->fd_count;
 }

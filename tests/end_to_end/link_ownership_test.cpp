@@ -21,16 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kGenerousMs = 30000;
 
-int ConfigurationsReceived(const sim::Station &station) {
-  int count = 0;
-  for (const sim::Packet &packet : station.Received()) {
-    for (const sim::Message &message : packet.messages) {
-      count += message.type == kMessageSamplePointConfig;
-    }
-  }
-  return count;
-}
-
 bool Contains(const std::vector<std::string> &lines, const std::string &text) {
   for (const std::string &line : lines) {
     if (line.find(text) != std::string::npos) return true;
@@ -98,6 +88,13 @@ class LinkOwnership : public testing::Test {
  protected:
   void SetUp() override { HevCtlReset(); }
 
+  // Station 1 at the test's first address, a 10 s update rate, a quick re-open walk.
+  static void StartWithOneStation(DriverInstance &driver) {
+    driver.WriteInitFile(10, {{1, TestAddress(1)}});
+    driver.UseShortReopenWalk();
+    ASSERT_EQ(driver.ColdStart(), 0);
+  }
+
   static void Arm(DriverInstance &driver, int station, int channels) {
     for (int channel = 0; channel < channels; ++channel) {
       int gate = station * 100 + channel;
@@ -116,9 +113,7 @@ TEST_F(LinkOwnership, AWarmStartKeepsValuesFlowingWithoutAStatusReport) {
   sim::Station station(StationOptions(1, 100));
   ASSERT_TRUE(station.Start());
   DriverInstance driver;
-  driver.WriteInitFile(10, {{1, TestAddress(1)}});
-  driver.UseShortReopenWalk();
-  ASSERT_EQ(driver.ColdStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithOneStation(driver));
   Arm(driver, 1, 1);
   ASSERT_TRUE(DataFlows(1, kGenerousMs));
 
@@ -134,9 +129,7 @@ TEST_F(LinkOwnership, AWarmStartKeepsValuesFlowingWithoutAStatusReport) {
 TEST_F(LinkOwnership, DriverEndLeavesNoThreadEvenWhenTheClientIdIsGivenAwayAtOnce) {
   int threads = ThreadCount();
   DriverInstance driver;
-  driver.WriteInitFile(10, {{1, TestAddress(1)}});
-  driver.UseShortReopenWalk();
-  ASSERT_EQ(driver.ColdStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithOneStation(driver));
   std::uint8_t driverClient = driver.block()->clientId;
   // Another client takes the driver's id the moment it is free, as a busy host may.
   std::atomic<bool> ending{true};
@@ -169,9 +162,7 @@ TEST_F(LinkOwnership, AHostCallThatHangsLeavesDriverEndBoundedAndTheFreedBlockUn
   ASSERT_TRUE(station.Start());
   int threads = ThreadCount();
   auto driver = std::make_unique<DriverInstance>();
-  driver->WriteInitFile(10, {{1, TestAddress(1)}});
-  driver->UseShortReopenWalk();
-  ASSERT_EQ(driver->ColdStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithOneStation(*driver));
   HangingGateWrite &hang = HangingGateWrite::Make(15000);
   Arm(*driver, 1, 1);
   ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
@@ -198,9 +189,7 @@ TEST_F(LinkOwnership, AColdStartAfterAnAbandonedEndOnTheSameBlockWorks) {
   sim::Station station(StationOptions(1, 100));
   ASSERT_TRUE(station.Start());
   DriverInstance driver;
-  driver.WriteInitFile(10, {{1, TestAddress(1)}});
-  driver.UseShortReopenWalk();
-  ASSERT_EQ(driver.ColdStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithOneStation(driver));
   HangingGateWrite &hang = HangingGateWrite::Make(12000);
   Arm(driver, 1, 1);
   ASSERT_TRUE(hang.WaitUntilHanging(kGenerousMs));
@@ -255,9 +244,7 @@ TEST_F(LinkOwnership, ASendThatCannotFinishFailsTheLink) {
   Listener station(TestAddress(1));
   ASSERT_TRUE(station.ok());
   DriverInstance driver;
-  driver.WriteInitFile(10, {{1, TestAddress(1)}});
-  driver.UseShortReopenWalk();
-  ASSERT_EQ(driver.ColdStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(StartWithOneStation(driver));
   win::SOCKET accepted = station.Accept(kGenerousMs);
   ASSERT_NE(accepted, INVALID_SOCKET);
   driver.DefineGate(100, ChannelTag(1, 0), kHevGateFloat);

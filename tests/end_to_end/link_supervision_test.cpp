@@ -14,16 +14,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kGenerousMs = 30000;
 
-int ConfigurationsReceived(const sim::Station &station) {
-  int count = 0;
-  for (const sim::Packet &packet : station.Received()) {
-    for (const sim::Message &message : packet.messages) {
-      count += message.type == kMessageSamplePointConfig;
-    }
-  }
-  return count;
-}
-
 int CountLines(const LogCapture &log, const std::string &text) {
   int count = 0;
   for (const std::string &line : log.Texts()) count += line == text;

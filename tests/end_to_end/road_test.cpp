@@ -19,17 +19,6 @@ bool Contains(const std::vector<std::string> &lines, const std::string &line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// The sample-point configuration messages a station received.
-int ConfigurationsReceived(const sim::Station &station) {
-  int count = 0;
-  for (const sim::Packet &packet : station.Received()) {
-    for (const sim::Message &message : packet.messages) {
-      if (message.type == kMessageSamplePointConfig) ++count;
-    }
-  }
-  return count;
-}
-
 SampleRecord Sample(std::vector<std::int32_t> counts, std::uint8_t flags) {
   SampleRecord record;
   std::memset(&record, 0, sizeof record);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "countnet/codecs.h"
 #include "link/instance_state.h"
 
 namespace testing_support {
@@ -25,6 +26,16 @@ sim::Options StationOptions(int n, int periodMs) {
   options.address = TestAddress(n);
   options.samplePeriodMs = periodMs;
   return options;
+}
+
+int ConfigurationsReceived(const sim::Station &station) {
+  int count = 0;
+  for (const sim::Packet &packet : station.Received()) {
+    for (const sim::Message &message : packet.messages) {
+      count += message.type == kMessageSamplePointConfig;
+    }
+  }
+  return count;
 }
 
 namespace {

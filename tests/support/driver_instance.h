@@ -33,6 +33,10 @@ std::string AirFlowTag(int station);
 // `periodMs` once the driver has configured it.
 sim::Options StationOptions(int n, int periodMs = 200);
 
+// How many sample point configurations (one per armed gate and connection) the station
+// has received.
+int ConfigurationsReceived(const sim::Station &station);
+
 class DriverInstance {
  public:
   explicit DriverInstance(int instance = 1);
