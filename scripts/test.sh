@@ -135,7 +135,8 @@ fuzz_suite() {
     mkdir -p "$scratch"
     echo "== fuzz $name: ${fuzz_seconds}s"
     if ASAN_OPTIONS=$asan ${i386_launcher[@]+"${i386_launcher[@]}"} "$target" \
-      -max_total_time="$fuzz_seconds" -print_final_stats=1 "$scratch" "fuzz/corpus/$name" \
+      -max_total_time="$fuzz_seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/ \
+      "$scratch" "fuzz/corpus/$name" \
       >"build/fuzz/$name.log" 2>&1; then
       note "fuzz $name: $(grep -E '^stat::number_of_executed_units' "build/fuzz/$name.log" |
         awk '{print $2}') runs in ${fuzz_seconds}s, no crash"
