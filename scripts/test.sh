@@ -41,10 +41,8 @@ if [ "$i386_native" -eq 1 ]; then
 else
   ./scripts/install-deps.sh tests
 fi
-linux_args=()
-if [ ${#i386_launcher[@]} -gt 0 ]; then
-  linux_args=("-DCMAKE_CROSSCOMPILING_EMULATOR=$(IFS=';'; echo "${i386_launcher[*]}")")
-fi
+# Set either way, so that a build tree made on the other path does not keep its setting.
+linux_args=("-DCMAKE_CROSSCOMPILING_EMULATOR=$(IFS=';'; echo "${i386_launcher[*]}")")
 
 configure() {  # configure <dir> <toolchain> [cmake args...]
   local dir=$1 toolchain=$2
