@@ -58,6 +58,9 @@ struct Observed {
   // to read a packet from each station.
   std::vector<Clock::time_point> passes;
   std::vector<Clock::time_point> reads[kMaxStations + 1];
+  // The station of each socket, taken when the measurement starts (the links are steady
+  // then), so that timing a read costs the driver's thread next to nothing.
+  std::vector<int> stationOfSocket;
 } observed;
 
 InstanceBlock *benchBlock = nullptr;
@@ -99,8 +102,10 @@ extern "C" ssize_t recv(int fd, void *buffer, size_t length, int flags) {
   if (receivingThread && benchBlock != nullptr) {
     auto now = Clock::now();
     std::lock_guard<std::mutex> guard(observed.lock);
-    for (int n = 1; observed.measuring && n <= stationCount; ++n) {
-      if (benchBlock->stations[n].socket.Load() == fd) observed.reads[n].push_back(now);
+    const std::vector<int> &stationOf = observed.stationOfSocket;
+    if (observed.measuring && fd >= 0 && static_cast<std::size_t>(fd) < stationOf.size() &&
+        stationOf[fd] > 0) {
+      observed.reads[stationOf[fd]].push_back(now);
     }
   }
   return system(fd, buffer, length, flags);
@@ -264,6 +269,14 @@ void MeasureSteadyState(const std::vector<int> &driverThreads, int seconds, Figu
   double cpuBefore = CpuOf(driverThreads);
   {
     std::lock_guard<std::mutex> guard(observed.lock);
+    for (int n = 1; n <= stationCount; ++n) {
+      int socket = benchBlock->stations[n].socket.Load();
+      if (socket < 0) continue;
+      if (observed.stationOfSocket.size() <= static_cast<std::size_t>(socket)) {
+        observed.stationOfSocket.resize(socket + 1, 0);
+      }
+      observed.stationOfSocket[socket] = n;
+    }
     observed.measuring = true;
   }
   std::this_thread::sleep_for(std::chrono::seconds(seconds));

@@ -1,6 +1,8 @@
 // The gate calls: the driver's look-ups, reads and writes, and the control calls that
 // build and inspect the tag database.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "contracts/host_runtime.h"
 #include "hevpro/gate_value.h"
@@ -98,11 +100,36 @@ extern "C" uint16_t HevGetGateDef(uint8_t, int gateId, void *definition328) {
   std::memset(definition328, 0, kGateDefinitionSize);
   return ResultOrFailure(kHevInternalFailure, [&]() -> std::uint16_t {
     RuntimeState &state = Runtime();
+    int delayMs = 0;
+    {
+      std::lock_guard<std::mutex> guard(state.lock);
+      ++state.gateDefCalls;
+      delayMs = state.gateDefDelayMs;
+    }
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> guard(state.lock);
     const Gate *gate = state.gates.Find(gateId);
     if (gate == nullptr) return kHevNoGateDefinition;
     FillDefinition(definition328, gateId, *gate);
     return kHevOk;
+  });
+}
+
+extern "C" uint32_t HevCtlGateDefCalls(void) {
+  return ResultOrFailure<uint32_t>(0, [] {
+    RuntimeState &state = Runtime();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.gateDefCalls;
+  });
+}
+
+extern "C" int HevCtlSetGateDefDelay(int delayMs) {
+  if (delayMs < 0 || delayMs > 10000) return kHevBadArgument;
+  return ResultOrFailure<int>(kHevInternalFailure, [&] {
+    RuntimeState &state = Runtime();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.gateDefDelayMs = delayMs;
+    return 0;
   });
 }
 

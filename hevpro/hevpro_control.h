@@ -53,6 +53,12 @@ int HevCtlRemoveGate(int gateId);
 int HevCtlGateValue(int gateId, double *value, uint32_t *writeCount); /* either may be null */
 /* Sets the value as the host itself would (not counted as a driver write). */
 int HevCtlSetGateValue(int gateId, double value);
+/* The number of HevGetGateDef calls since the last reset, whatever they answered. */
+uint32_t HevCtlGateDefCalls(void);
+/* Makes each HevGetGateDef call take `delayMs` (0..10000) more before it answers, as a
+   slow tag database would; the runtime's lock is not held meanwhile. 0, or
+   kHevBadArgument. */
+int HevCtlSetGateDefDelay(int delayMs);
 
 /* ---- clients ---------------------------------------------------------------------- */
 /* 0 and the id when a client of this name is registered; kHevNoSuchClient otherwise. */

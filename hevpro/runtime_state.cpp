@@ -78,6 +78,8 @@ extern "C" void HevCtlReset(void) {
       state.onGateWrite = nullptr;
       state.onCommStatus = nullptr;
       state.observerContext = nullptr;
+      state.gateDefCalls = 0;
+      state.gateDefDelayMs = 0;
       MarkChangedLocked(state);
     }
     ResetLogging();

@@ -24,6 +24,9 @@ struct RuntimeState {
   HevGateWriteObserver onGateWrite = nullptr;
   HevCommStatusObserver onCommStatus = nullptr;
   void *observerContext = nullptr;
+  // How often HevGetGateDef was called, and how long each call takes before it answers.
+  std::uint32_t gateDefCalls = 0;
+  int gateDefDelayMs = 0;
 };
 
 RuntimeState &Runtime();

@@ -18,7 +18,9 @@ int WarmStart(CommandBlock *command) {
   err(kLogOperational, "OxaDOV%d: WarmStart() PLC %d", instance, station);
   // The old connection is retired, for the receiving thread to close: it may be reading
   // it at this moment.
-  if (!state.stations[station].Retire()) {
+  if (state.stations[station].Retire()) {
+    NoteVacancy(state);
+  } else {
     err(kLogOperational, "OxaDOV%d: WarmStart() PLC %d Closing socket failed status = %d", instance,
         station, SOCKET_ERROR);
   }

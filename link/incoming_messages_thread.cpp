@@ -25,6 +25,8 @@ enum class Report { kFailed = 1, kRestored = 0 };
 // What the thread knows of one station.
 struct StationWatch {
   StationLink::Connection connection{kNoSocket, 0};
+  StationLink::Look look{{kNoSocket, 0}, false};  // the last look at the link
+  std::uint32_t linkChanges = ~0u;                // the link's change count at that look
   Clock::time_point lastData{};
   bool failed = false;  // this thread failed the station; status 1 reported
   bool disconnectLogged = false;
@@ -74,7 +76,13 @@ class IncomingMessages {
     win::FdZero(&readable_);
     win::FdZero(&failed_);
     polledCount_ = 0;
-    for (int i = 0; i < configuredCount_ && !Stopping(); ++i) Check(configured_[i], now);
+    // Read before the looks, so that a change made during them is looked at next pass.
+    std::uint32_t changes = state_.linkChanges.load(std::memory_order_acquire);
+    bool linksAsLastSeen = changes == linkChanges_;
+    linkChanges_ = changes;
+    for (int i = 0; i < configuredCount_ && !Stopping(); ++i) {
+      Check(configured_[i], now, linksAsLastSeen);
+    }
     if (Stopping()) return;
     bool anyBuffered = std::any_of(polled_, polled_ + polledCount_,
                                    [&](const Polled &p) { return watch_[p.station].pending; });
@@ -91,15 +99,14 @@ class IncomingMessages {
   // Which stations the wait found readable, and which had an out-of-band condition (logged
   // once per episode; data will tell the rest).
   void MarkReady() {
-    std::copy(polled_, polled_ + polledCount_, bySocket_);
-    std::sort(bySocket_, bySocket_ + polledCount_,
-              [](const Polled &a, const Polled &b) { return a.socket < b.socket; });
+    int cursor = 0;
     for (win::u_int i = 0; i < win::FdCount(&readable_); ++i) {
-      int station = StationOf(win::FdAt(&readable_, i));
+      int station = StationOf(win::FdAt(&readable_, i), &cursor);
       if (station >= 0) watch_[station].ready = true;
     }
+    cursor = 0;
     for (win::u_int i = 0; i < win::FdCount(&failed_) && !Stopping(); ++i) {
-      int station = StationOf(win::FdAt(&failed_, i));
+      int station = StationOf(win::FdAt(&failed_, i), &cursor);
       if (station < 0 || watch_[station].disconnectLogged) continue;
       watch_[station].disconnectLogged = true;
       err(kLogOperational, "OxaDOV%.02d: INCOMING_MESSAGES_Thread Countnet Disconnected",
@@ -107,20 +114,29 @@ class IncomingMessages {
     }
   }
 
-  int StationOf(win::SOCKET s) const {
-    const Polled *end = bySocket_ + polledCount_;
-    const Polled *found = std::lower_bound(
-        bySocket_, end, s, [](const Polled &p, win::SOCKET key) { return p.socket < key; });
-    return found != end && found->socket == s ? found->station : -1;
+  // The station of a socket that the wait reported. A wait keeps the order of the sockets
+  // it was given, so the search goes on from the last one found and is seldom more than a
+  // step; a wait that reorders them still gets the right answer.
+  int StationOf(win::SOCKET s, int *cursor) const {
+    for (int step = 0; step < polledCount_; ++step) {
+      int i = (*cursor + step) % polledCount_;
+      if (polled_[i].socket != s) continue;
+      *cursor = i + 1;
+      return polled_[i].station;
+    }
+    return -1;
   }
 
   // Before the wait: closes what was retired, notes a new connection, fails a silent
   // station or one whose send broke, and puts the rest into the wait.
-  void Check(int station, Clock::time_point now) {
-    StationLink::Look look = state_.stations[station].LookBeforeWait();
+  void Check(int station, Clock::time_point now, bool linksAsLastSeen) {
+    StationWatch &watch = watch_[station];
+    if (!linksAsLastSeen) {
+      watch.look = state_.stations[station].LookBeforeWait(&watch.linkChanges, watch.look);
+    }
+    const StationLink::Look &look = watch.look;
     const StationLink::Connection &current = look.connection;
     if (current.socket == kNoSocket) return;
-    StationWatch &watch = watch_[station];
     if (current.number != watch.connection.number || current.socket != watch.connection.socket) {
       watch.connection = current;
       watch.stream.Reset();
@@ -163,6 +179,7 @@ class IncomingMessages {
   void Fail(int station, const StationLink::Connection &connection) {
     StationLink &link = state_.stations[station];
     if (!link.Fail(connection.number)) return;
+    NoteVacancy(state_);
     err(kLogOperational, "OxaDOV%.02d: Comms Fail. Station %d IP Addr %s. Closing Socket %d",
         copy_.instance, station, copy_.addresses[station], connection.socket);
     link.CloseRetired();
@@ -186,8 +203,8 @@ class IncomingMessages {
   int configuredCount_ = 0;
   StationWatch watch_[kStationCount];
   Polled polled_[kStationCount] = {};
-  Polled bySocket_[kStationCount] = {};
   int polledCount_ = 0;
+  std::uint32_t linkChanges_ = ~0u;  // the instance's link change count at the last pass
   win::fd_set readable_, failed_;
 };
 

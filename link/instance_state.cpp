@@ -74,6 +74,26 @@ bool PauseUnlessStopping(InstancePrivate &state, int milliseconds) {
                                      [&] { return state.stopRequested.load(); });
 }
 
+void NoteVacancy(InstancePrivate &state) {
+  {
+    std::lock_guard<std::mutex> guard(state.stopLock);
+    ++state.vacancies;
+  }
+  state.stopChanged.notify_all();
+}
+
+std::uint32_t Vacancies(InstancePrivate &state) {
+  std::lock_guard<std::mutex> guard(state.stopLock);
+  return state.vacancies;
+}
+
+void WaitForVacancy(InstancePrivate &state, std::uint32_t seen,
+                    std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(state.stopLock);
+  state.stopChanged.wait_until(
+      lock, deadline, [&] { return state.stopRequested.load() || state.vacancies != seen; });
+}
+
 void WaitForRelease(InstancePrivate &state) {
   std::unique_lock<std::mutex> lock(state.stopLock);
   ++state.threadsWaiting;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -68,7 +69,14 @@ class BlockAccess {
 constexpr int kDriverThreads = 2;
 
 struct InstancePrivate {
+  InstancePrivate() {
+    for (StationLink &link : stations) link.ReportChangesTo(&linkChanges);
+  }
+
   StationLink stations[kStationCount];
+  // Moves on with every change of any station's link: while it stands still, a look at
+  // each link would only repeat the last one.
+  std::atomic<std::uint32_t> linkChanges{0};
   InstanceCopy copy;
   Acquired acquired;
   ThreadTiming timing;
@@ -85,6 +93,9 @@ struct InstancePrivate {
   // and the library stays loaded for the thread's sake. Guarded by stopLock.
   bool abandoned = false;
   int threadsWaiting = 0;  // guarded by stopLock: threads that let go of the stations
+  // Counts the connections lost while running (guarded by stopLock), so that the re-open
+  // thread can sleep through stations that need nothing and still wake for one that does.
+  std::uint32_t vacancies = 0;
   win::HANDLE threads[kDriverThreads] = {};
 };
 
@@ -104,6 +115,14 @@ void RequestStop(InstancePrivate &state);
 bool StopRequested(const InstancePrivate &state);
 // Sleeps for `milliseconds` unless a stop is requested first. False when stopping.
 bool PauseUnlessStopping(InstancePrivate &state, int milliseconds);
+
+// ---- stations that lost their connection ----
+// A station's connection was retired and none replaces it yet.
+void NoteVacancy(InstancePrivate &state);
+std::uint32_t Vacancies(InstancePrivate &state);
+// Sleeps until `deadline`, a stop, or a vacancy after the count `seen`.
+void WaitForVacancy(InstancePrivate &state, std::uint32_t seen,
+                    std::chrono::steady_clock::time_point deadline);
 // A thread has let go of the stations; waits until driver end releases it. The release
 // may come after the pause the thread still owes before its last line.
 void WaitForRelease(InstancePrivate &state);

@@ -81,7 +81,7 @@ Received ProcessMessages(const PacketContext &context, std::uint16_t station, wi
                          StationStream::Clock::time_point now) {
   ProcessMessagesStep step{context, station, socket, stream, now, {}};
   while (step.TakePackets(maxPackets) && step.received.packets < maxPackets && !step.Stopping() &&
-         step.ReceiveSome()) {
+         !step.drained && step.ReceiveSome()) {
   }
   if (!step.received.linkLost && !step.Stopping()) {
     // Complete packets first; what is left must be a packet that is still arriving.

@@ -1,5 +1,7 @@
 #include "link/sockets_reopen_thread.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -17,16 +19,44 @@ class SocketsReOpen {
     PauseUnlessStopping(state_, state_.timing.startDelayMs);
     err(kLogOperational, "OxaDOV%.02d: Starting SocketsReOpenThread()", copy_.instance);
     while (!Stopping()) {
-      for (int station = 0; station < kStationCount && !Stopping(); ++station) {
-        if (NeedsConnection(station)) Reconnect(station);
-        PauseUnlessStopping(state_, state_.timing.reopenStationPauseMs);
-      }
+      Walk();
       PauseUnlessStopping(state_, state_.timing.reopenPassPauseMs);
     }
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   bool Stopping() const { return StopRequested(state_); }
+
+  // Visits the station entries in turn, one pause apart, and reconnects each that needs
+  // it. The thread sleeps through the entries that need nothing instead of waking for
+  // each; a station that loses its connection meanwhile wakes it, and is visited at its
+  // entry's time in this walk if that time is still to come, in the next walk if not.
+  void Walk() {
+    const Clock::duration pause = std::chrono::milliseconds(state_.timing.reopenStationPauseMs);
+    int station = 0;                       // the next entry to visit
+    Clock::time_point due = Clock::now();  // when it is visited
+    while (station < kStationCount && !Stopping()) {
+      std::uint32_t seen = Vacancies(state_);
+      int next = station;
+      while (next < kStationCount && !NeedsConnection(next)) ++next;
+      Clock::time_point nextDue = due + pause * (next - station);
+      if (Clock::now() < nextDue) {
+        WaitForVacancy(state_, seen, nextDue);
+        // The entries whose time has come and gone needed nothing.
+        long long passed = (Clock::now() - due) / pause;
+        passed = std::min<long long>(std::max<long long>(passed, 0), next - station);
+        station += static_cast<int>(passed);
+        due += pause * passed;
+        continue;
+      }
+      if (next == kStationCount) break;
+      Reconnect(next);
+      station = next + 1;
+      due = Clock::now() + pause;
+    }
+  }
 
   bool NeedsConnection(int station) const {
     return copy_.addresses[station][0] != '\0' &&

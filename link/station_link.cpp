@@ -20,6 +20,7 @@ StationLink::Connection StationLink::Current() const {
 }
 
 void StationLink::Publish(std::int32_t socket) {
+  ChangedLocked();
   socket_ = socket;
   if (socket != kNoSocket) ++number_;
   if (mirror_ != nullptr) mirror_->socket.Store(socket);
@@ -70,11 +71,14 @@ StationLink::Send::Send(StationLink &link) : Objects(link) {
 StationLink::Send::~Send() {
   std::lock_guard<std::mutex> guard(link_.lock_);
   link_.socketInSend_ = kNoSocket;
+  if (!link_.retired_.empty()) link_.ChangedLocked();
 }
 
 void StationLink::Send::Broken() {
   std::lock_guard<std::mutex> guard(link_.lock_);
-  if (connection_.socket != kNoSocket) link_.brokenNumber_ = connection_.number;
+  if (connection_.socket == kNoSocket) return;
+  link_.brokenNumber_ = connection_.number;
+  link_.ChangedLocked();
 }
 
 bool StationLink::Fail(std::uint32_t number) {
@@ -84,9 +88,14 @@ bool StationLink::Fail(std::uint32_t number) {
   return true;
 }
 
-StationLink::Look StationLink::LookBeforeWait() {
+StationLink::Look StationLink::LookBeforeWait(std::uint32_t *seen, const Look &cached) {
+  if (changes_.load(std::memory_order_acquire) == *seen) return cached;
   std::lock_guard<std::mutex> guard(lock_);
   if (!retired_.empty()) CloseRetiredLocked();
+  // A socket that a send still holds stays retired: the count is left behind, so that the
+  // next look tries again.
+  std::uint32_t now = changes_.load(std::memory_order_relaxed);
+  *seen = retired_.empty() ? now : now - 1;
   return {{socket_, number_}, brokenNumber_ == number_ && number_ != 0};
 }
 
@@ -117,5 +126,6 @@ int StationLink::CloseCurrent() {
   if (socket == kNoSocket) return 0;
   // The block's field keeps the closed socket's number, as it always has after driver end.
   socket_ = kNoSocket;
+  ChangedLocked();
   return win::closesocket(static_cast<win::SOCKET>(socket));
 }

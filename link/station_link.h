@@ -13,6 +13,7 @@
 // status, message wait, logging) is ever made under it or under a send.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -29,6 +30,8 @@ class StationLink {
   // The block's station entry shows the current socket and the packet objects until
   // Detach (driver end), after which the block is no longer written.
   void Attach(StationEntry *mirror);
+  // A count shared by all the instance's links, moved on with each change of any of them.
+  void ReportChangesTo(std::atomic<std::uint32_t> *anyChange) { anyChange_ = anyChange; }
   void Detach();
 
   Connection Current() const;
@@ -77,8 +80,10 @@ class StationLink {
     bool sendBroke;  // a send on it did not go out whole
   };
   // Before each pass's wait: closes the retired sockets that no send is using, and tells
-  // the current connection, in one go.
-  Look LookBeforeWait();
+  // the current connection, in one go. `*seen` is the link's change count at the caller's
+  // last look: while nothing has changed since, `*cached` is still true and is returned
+  // without taking the lock (hundreds of stations are looked at ten times a second).
+  Look LookBeforeWait(std::uint32_t *seen, const Look &cached);
   // Retires connection `number` if it is still the current one; false when it is not.
   bool Fail(std::uint32_t number);
   // Closes the retired sockets that no send is using.
@@ -94,8 +99,16 @@ class StationLink {
   void Publish(std::int32_t socket);  // lock held
   void RetireLocked();                // lock held
   void CloseRetiredLocked();          // lock held
+  void ChangedLocked() {
+    changes_.fetch_add(1, std::memory_order_release);
+    if (anyChange_ != nullptr) anyChange_->fetch_add(1, std::memory_order_release);
+  }
 
   mutable std::mutex lock_;
+  // Moves on, under the lock, with every change a look could see: the connection, a
+  // broken send, a retired socket, a send's end (a retired socket may now be closed).
+  std::atomic<std::uint32_t> changes_{0};
+  std::atomic<std::uint32_t> *anyChange_ = nullptr;
   std::mutex sending_;
   // All guarded by lock_:
   std::int32_t socket_ = kNoSocket;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 
+#include "platform/posix/epoll_wait_set.h"
 #include "platform/posix/wsa_errors.h"
 #include "platform/winapi.h"
 
@@ -15,6 +16,8 @@ namespace {
 constexpr short kReadable = POLLIN | POLLHUP | POLLERR;
 constexpr short kWritable = POLLOUT | POLLHUP | POLLERR;
 constexpr short kException = POLLPRI;
+// From this many sockets on, a wait goes through the thread's epoll registrations.
+constexpr int kEpollFromSockets = 32;
 
 struct PollSet {
   pollfd fds[3 * kFdSetSize];
@@ -105,7 +108,10 @@ int select(int, fd_set *readSet, fd_set *writeSet, fd_set *exceptSet, const time
   }
   if (polled.count == 0) return FailAndEmpty(WSAEINVAL, readSet, writeSet, exceptSet);
 
-  int rc = PollRetrying(polled, TimeoutMs(timeout));
+  int rc = posix::kPollInstead;
+  if (polled.count >= kEpollFromSockets)
+    rc = posix::EpollWait(polled.fds, polled.count, TimeoutMs(timeout));
+  if (rc == posix::kPollInstead) rc = PollRetrying(polled, TimeoutMs(timeout));
   if (rc < 0) {
     posix::RecordErrno();
     Empty(readSet);

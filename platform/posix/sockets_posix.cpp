@@ -27,6 +27,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/posix/epoll_wait_set.h"
 #include "platform/posix/wsa_errors.h"
 #include "platform/winapi.h"
 
@@ -121,6 +122,7 @@ SOCKET socket(int family, int type, int protocol) {
     posix::RecordErrno();
     return INVALID_SOCKET;
   }
+  posix::NextSocketGeneration(fd);
   return static_cast<SOCKET>(fd);
 }
 
@@ -190,6 +192,7 @@ SOCKET accept(SOCKET s, sockaddr *address, int *addressLength) {
     posix::RecordErrno();
     return INVALID_SOCKET;
   }
+  posix::NextSocketGeneration(client);
   FromPosixAddress(peer, address, addressLength);
   return static_cast<SOCKET>(client);
 }
@@ -277,6 +280,7 @@ int closesocket(SOCKET s) {
   if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
   // After close() the descriptor is released even when EINTR is reported, so it is
   // never retried: a retry could close a descriptor that another thread just opened.
+  posix::NextSocketGeneration(fd);
   if (::close(fd) < 0 && errno != EINTR) return FailErrno();
   return 0;
 }

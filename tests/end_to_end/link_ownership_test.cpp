@@ -237,6 +237,62 @@ TEST_F(LinkOwnership, SlowStationsCannotStarveAHealthyOne) {
   EXPECT_EQ(driver.EndOxa(), 0);
 }
 
+// Tags parsed while the re-open thread connects their station: whichever comes first, the
+// new connection has the station's objects before anything can send on it, and every
+// tag flagged meanwhile is armed on it.
+TEST_F(LinkOwnership, TagsParsedWhileTheStationIsReconnectedAreArmed) {
+  sim::Station other(StationOptions(2, 100));
+  ASSERT_TRUE(other.Start());
+  sim::Station station(StationOptions(1, 100));
+  DriverInstance driver;
+  driver.WriteInitFile(1, {{1, TestAddress(1)}, {2, TestAddress(2)}});
+  driver.UseShortReopenWalk();
+  ASSERT_EQ(driver.ColdStart(), 0);
+  driver.DefineGate(100, ChannelTag(1, 0), kHevGateFloat);
+
+  LogCapture log;
+  ASSERT_TRUE(station.Start());
+  // Parse again and again through the moment the re-open thread connects station 1.
+  int parsedAfterConnect = 0;
+  auto deadline = Clock::now() + std::chrono::milliseconds(kGenerousMs);
+  while (parsedAfterConnect < 20 && Clock::now() < deadline) {
+    bool connected = station.Connections() > 0;
+    ASSERT_EQ(driver.Parse(ChannelTag(1, 0), 100, kHevGateFloat), 0);
+    if (connected) ++parsedAfterConnect;
+  }
+  ASSERT_EQ(parsedAfterConnect, 20) << "the station was never connected";
+
+  // Samples come only from a configured station: the tag is armed on the new connection.
+  EXPECT_TRUE(DataFlows(1, kGenerousMs));
+  EXPECT_FALSE(Contains(log.Texts(), "Failed to configue")) << "no send without objects";
+  EXPECT_EQ(driver.EndOxa(), 0);
+}
+
+// A re-open that re-arms many tags against a slow tag database: driver end stops the walk
+// at once and joins the thread, which therefore calls the host no more.
+TEST_F(LinkOwnership, DriverEndStopsTheReArmingOfAReconnectedStation) {
+  constexpr int kTags = 150, kDelayMs = 100;  // 15 s of re-arming, beyond driver end's 10 s
+  sim::Station station(StationOptions(1, 100));
+  ASSERT_TRUE(station.Start());
+  DriverInstance driver;
+  ASSERT_NO_FATAL_FAILURE(StartWithOneStation(driver));
+  for (int gate = 100; gate < 100 + kTags; ++gate) {
+    driver.DefineGate(gate, ChannelTag(1, 0), kHevGateFloat);
+    ASSERT_EQ(driver.Parse(ChannelTag(1, 0), gate, kHevGateFloat), 0);
+  }
+  ASSERT_EQ(HevCtlSetGateDefDelay(kDelayMs), 0);
+  std::uint32_t before = HevCtlGateDefCalls();
+  station.DropConnection(false);
+  // The re-open thread has reconnected the station and is walking its tags.
+  ASSERT_TRUE(HevWaitUntil([&] { return HevCtlGateDefCalls() >= before + 3; }, kGenerousMs));
+
+  LogCapture log;
+  EXPECT_EQ(driver.EndOxa(), 0);
+  std::uint32_t atEnd = HevCtlGateDefCalls();
+  EXPECT_FALSE(Contains(log.Texts(), "did not end in time")) << "the walk heeds the stop";
+  EXPECT_LT(atEnd - before, static_cast<std::uint32_t>(kTags)) << "the walk was cut short";
+}
+
 // A station that takes nothing: once its buffers are full, a send cannot finish, and the
 // link is failed instead of being left with half a packet on it.
 TEST_F(LinkOwnership, ASendThatCannotFinishFailsTheLink) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/winapi.h"
 #include "tests/support/loopback.h"
@@ -111,6 +112,66 @@ TEST_F(Sockets, SelectReportsDataThenAnEmptyPollClearsTheSets) {
   ASSERT_TRUE(WaitReadable(client, kGenerousMs));
   EXPECT_EQ(win::recv(client, buffer, sizeof buffer, 0), 0);  // orderly close
   win::closesocket(client);
+}
+
+// A wait over many sockets, as the receiving thread makes every pass: exactly the readable
+// ones are reported, a socket left out of a wait is not, and a socket number that a new
+// connection reuses is watched for the new connection.
+TEST_F(Sockets, AWaitOverManySocketsReportsExactlyTheReadableOnes) {
+  constexpr int kPairs = 40;
+  Listener listener(TestAddress(14), kPairs);
+  ASSERT_TRUE(listener.ok());
+  std::vector<win::SOCKET> clients, servers;
+  for (int i = 0; i < kPairs; ++i) {
+    clients.push_back(ConnectTo(TestAddress(14), kGenerousMs));
+    servers.push_back(listener.Accept(kGenerousMs));
+    ASSERT_NE(clients.back(), INVALID_SOCKET);
+    ASSERT_NE(servers.back(), INVALID_SOCKET);
+  }
+  // Waits until `expected` sockets of the set are readable; returns which.
+  auto readableOf = [&](const std::vector<win::SOCKET> &named, int expected) {
+    std::vector<win::SOCKET> found;
+    for (int round = 0; round < kGenerousMs / 10; ++round) {
+      win::fd_set readable;
+      win::FdZero(&readable);
+      for (win::SOCKET s : named) win::FdSet(s, &readable);
+      win::timeval tenMs{0, 10000};
+      int ready = win::select(0, &readable, nullptr, nullptr, &tenMs);
+      found.clear();
+      for (win::SOCKET s : named) {
+        if (win::FdIsSet(s, &readable)) found.push_back(s);
+      }
+      EXPECT_EQ(ready, static_cast<int>(found.size()));
+      if (ready >= expected) break;
+    }
+    return found;
+  };
+
+  EXPECT_EQ(readableOf(clients, 0), std::vector<win::SOCKET>{});
+  for (int i : {3, 17, 39}) ASSERT_EQ(win::send(servers[i], "x", 1, 0), 1);
+  EXPECT_EQ(readableOf(clients, 3),
+            (std::vector<win::SOCKET>{clients[3], clients[17], clients[39]}));
+
+  // Pair 3 stays unread but is left out; pair 17 gets a new connection, likely on the
+  // same socket number, and only the new connection's data counts.
+  std::vector<win::SOCKET> named(clients.begin() + 4, clients.end());
+  char byte;
+  ASSERT_EQ(win::recv(clients[39], &byte, 1, 0), 1);
+  win::closesocket(clients[17]);
+  win::closesocket(servers[17]);
+  clients[17] = ConnectTo(TestAddress(14), kGenerousMs);
+  servers[17] = listener.Accept(kGenerousMs);
+  ASSERT_NE(clients[17], INVALID_SOCKET);
+  ASSERT_NE(servers[17], INVALID_SOCKET);
+  named[17 - 4] = clients[17];
+  EXPECT_EQ(readableOf(named, 0), std::vector<win::SOCKET>{});
+  ASSERT_EQ(win::send(servers[17], "y", 1, 0), 1);
+  EXPECT_EQ(readableOf(named, 1), std::vector<win::SOCKET>{clients[17]});
+
+  for (int i = 0; i < kPairs; ++i) {
+    win::closesocket(clients[i]);
+    win::closesocket(servers[i]);
+  }
 }
 
 TEST_F(Sockets, SendingToAClosedPeerFailsWithoutEndingTheProcess) {

@@ -1,0 +1,173 @@
+#include "platform/posix/epoll_wait_set.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+namespace win {
+namespace posix {
+namespace {
+
+// Descriptor numbers up to this bound are tracked; a wait naming a higher one is polled.
+constexpr int kTrackedDescriptors = 1 << 16;
+
+std::atomic<std::uint32_t> generations[kTrackedDescriptors];
+// Moves on with every generation: while it stands still, no registration can be stale.
+std::atomic<std::uint32_t> anyGeneration{0};
+
+std::uint32_t GenerationOf(int fd) {
+  return generations[fd].load(std::memory_order_acquire);
+}
+
+// The registrations of one thread's epoll instance. A descriptor that is not named in a
+// wait is removed before that wait, so a ready socket that nobody asks about cannot crowd
+// the answer.
+class EpollWaitSet {
+ public:
+  ~EpollWaitSet() {
+    if (epoll_ >= 0) ::close(epoll_);
+  }
+
+  int Wait(pollfd *fds, int count, int timeoutMs) {
+    if (epoll_ < 0) epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) return kPollInstead;
+    if (!SameAsLastWait(fds, count)) {
+      lastWait_.clear();
+      std::uint32_t generation = anyGeneration.load(std::memory_order_acquire);
+      ++round_;
+      for (int i = 0; i < count; ++i) {
+        if (!Register(fds[i], i)) return kPollInstead;
+      }
+      DropUnnamed();
+      lastWait_.assign(fds, fds + count);
+      lastGeneration_ = generation;
+    }
+    if (events_.size() < static_cast<std::size_t>(count)) events_.resize(count);
+    int ready = WaitRetrying(count, timeoutMs);
+    if (ready < 0) return -1;
+    int withEvents = 0;
+    for (int e = 0; e < ready; ++e) {
+      pollfd &entry = fds[entries_[events_[e].data.fd].index];
+      // epoll's event bits are poll's on Linux.
+      entry.revents = static_cast<short>(events_[e].events & (entry.events | POLLERR | POLLHUP));
+      if (entry.revents != 0) ++withEvents;
+    }
+    return withEvents;
+  }
+
+ private:
+  struct Entry {
+    bool registered = false;
+    std::uint32_t generation = 0;
+    short events = 0;
+    int index = 0;            // in this round's pollfd array
+    std::uint64_t round = 0;  // the last wait that named the descriptor
+  };
+
+  // The same sockets, in the same order, for the same events as the last wait, and no
+  // socket opened or closed since: the registrations stand as they are. A thread that waits
+  // on the same stations pass after pass thus makes no change in the kernel and takes no
+  // look at each descriptor's bookkeeping.
+  bool SameAsLastWait(pollfd *fds, int count) {
+    if (lastWait_.size() != static_cast<std::size_t>(count)) return false;
+    if (anyGeneration.load(std::memory_order_acquire) != lastGeneration_) return false;
+    for (int i = 0; i < count; ++i) {
+      if (fds[i].fd != lastWait_[i].fd || fds[i].events != lastWait_[i].events) return false;
+      fds[i].revents = 0;
+    }
+    return true;
+  }
+
+  bool Register(pollfd &wanted, int index) {
+    wanted.revents = 0;
+    int fd = wanted.fd;
+    if (fd < 0 || fd >= kTrackedDescriptors) return false;
+    if (entries_.size() <= static_cast<std::size_t>(fd)) entries_.resize(fd + 1);
+    Entry &entry = entries_[fd];
+    if (entry.round == round_) {
+      // Named twice in one wait: poll would answer both, this answers one.
+      return false;
+    }
+    std::uint32_t generation = GenerationOf(fd);
+    epoll_event event{};
+    event.events = static_cast<std::uint32_t>(wanted.events);
+    event.data.fd = fd;
+    if (entry.registered && entry.generation != generation) {
+      // The socket it was made for is closed, which ended its registration with it.
+      ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+      entry.registered = false;
+    }
+    if (!entry.registered) {
+      if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) return false;
+      entry.registered = true;
+      named_.push_back(fd);
+    } else if (entry.events != wanted.events) {
+      if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) != 0) return false;
+    }
+    entry.generation = generation;
+    entry.events = wanted.events;
+    entry.index = index;
+    entry.round = round_;
+    return true;
+  }
+
+  void DropUnnamed() {
+    std::size_t kept = 0;
+    for (int fd : named_) {
+      Entry &entry = entries_[fd];
+      if (entry.round == round_) {
+        named_[kept++] = fd;
+        continue;
+      }
+      if (entry.generation == GenerationOf(fd)) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+      entry.registered = false;
+    }
+    named_.resize(kept);
+  }
+
+  int WaitRetrying(int count, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline;
+    if (timeoutMs > 0) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      int rc = ::epoll_wait(epoll_, events_.data(), count, timeoutMs);
+      if (rc >= 0 || errno != EINTR) return rc;
+      if (timeoutMs > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        timeoutMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+      }
+    }
+  }
+
+  int epoll_ = -1;
+  std::uint64_t round_ = 0;
+  std::vector<Entry> entries_;  // by descriptor number
+  std::vector<int> named_;      // the registered descriptors
+  std::vector<epoll_event> events_;
+  std::vector<pollfd> lastWait_;  // empty: the registrations must be checked
+  std::uint32_t lastGeneration_ = 0;
+};
+
+}  // namespace
+
+void NextSocketGeneration(int fd) {
+  if (fd >= 0 && fd < kTrackedDescriptors) generations[fd].fetch_add(1, std::memory_order_acq_rel);
+  anyGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
+int EpollWait(pollfd *fds, int count, int timeoutMs) {
+  try {
+    thread_local EpollWaitSet waitSet;
+    return waitSet.Wait(fds, count, timeoutMs);
+  } catch (...) {
+    // Out of memory for the registrations: poll() needs none.
+    return kPollInstead;
+  }
+}
+
+}  // namespace posix
+}  // namespace win
