@@ -149,12 +149,15 @@ std::vector<std::string> EventLog::EndCapture() {
   return std::move(captured_);
 }
 
-EventSnapshot EventLog::Snapshot(std::size_t recentLines) const {
+EventSnapshot EventLog::Snapshot(std::size_t recentLines, bool withDetail) const {
   std::lock_guard<std::mutex> lock(mutex_);
   EventSnapshot snapshot;
   snapshot.stations = stations_;
-  std::size_t first = lines_.size() > recentLines ? lines_.size() - recentLines : 0;
-  snapshot.recentLines.assign(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end());
+  for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
+    if (snapshot.recentLines.size() >= recentLines) break;
+    if (withDetail || line->linkReport || line->level != 0) snapshot.recentLines.push_back(*line);
+  }
+  std::reverse(snapshot.recentLines.begin(), snapshot.recentLines.end());
   snapshot.connectResults = connectResults_;
   return snapshot;
 }

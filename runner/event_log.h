@@ -85,7 +85,8 @@ class EventLog {
   void BeginCapture();
   std::vector<std::string> EndCapture();
 
-  EventSnapshot Snapshot(std::size_t recentLines) const;
+  // The newest `recentLines` lines; detail lines (level 0) only with `withDetail`.
+  EventSnapshot Snapshot(std::size_t recentLines, bool withDetail = true) const;
 
  private:
   struct Gate {

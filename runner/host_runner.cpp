@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -156,6 +157,9 @@ LiveHeader HeaderOf(const Run &run, SteadyClock::time_point start) {
   header.elapsed = std::chrono::duration_cast<std::chrono::seconds>(SteadyClock::now() - start);
   header.durationSeconds = run.options.durationSeconds;
   header.notes = run.notes;
+  // Anyone who sets NO_COLOR, to anything but empty, wants no colours.
+  const char *noColour = std::getenv("NO_COLOR");
+  header.colours = noColour == nullptr || noColour[0] == '\0';
   return header;
 }
 
@@ -164,7 +168,8 @@ void Redraw(const Run &run, const EventLog &events, SteadyClock::time_point star
   int columns = 0;
   TerminalSize(&rows, &columns);
   DrawInPlace(stdout,
-              RenderLiveView(HeaderOf(run, start), events.Snapshot(kLiveLogLines), rows, columns));
+              RenderLiveView(HeaderOf(run, start),
+                             events.Snapshot(kLiveLogLines, run.options.detail), rows, columns));
 }
 
 // Until the duration has passed or a stop is requested; returns the seconds run.
@@ -266,6 +271,10 @@ int main(int argc, char **argv) {
   }
   if (run.options.help) {
     std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (run.options.version) {
+    std::printf("devado-host %s\n", DEVADO_VERSION);
     return 0;
   }
   if (run.options.driverPath.empty()) run.options.driverPath = DefaultDriverPath(argv[0]);

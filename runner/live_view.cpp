@@ -36,6 +36,22 @@ std::string Printf(const char *format, ...) {
   return text;
 }
 
+// Drops the colour and weight sequences (ESC [ ... m) and keeps everything else.
+std::string WithoutColours(const std::string &text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+      std::size_t end = text.find('m', i + 2);
+      if (end != std::string::npos) {
+        i = end;
+        continue;
+      }
+    }
+    plain += text[i];
+  }
+  return plain;
+}
+
 std::string Coloured(const char *colour, const std::string &text) {
   return colour + text + kReset;
 }
@@ -156,7 +172,9 @@ void AddLogLines(const EventSnapshot &snapshot, int room, std::vector<std::strin
       std::min(snapshot.recentLines.size(),
                static_cast<std::size_t>(std::clamp(room - 1, 0, static_cast<int>(kLiveLogLines))));
   if (count == 0) return;
-  lines->push_back(Coloured(kDim, "Driver log and link reports (latest; all lines with --log)"));
+  lines->push_back(Coloured(kDim,
+                            "Driver log and link reports (latest; [32] operational, [0] detail, "
+                            "[host] link report; all lines with --log)"));
   for (std::size_t i = snapshot.recentLines.size() - count; i < snapshot.recentLines.size(); ++i) {
     const LogEntry &entry = snapshot.recentLines[i];
     std::string level = entry.linkReport ? "host" : std::to_string(entry.level);
@@ -189,7 +207,7 @@ std::string RenderLiveView(const LiveHeader &header, const EventSnapshot &snapsh
   for (std::size_t i = 0; i < lines.size() && static_cast<int>(i) < rows - 1; ++i) {
     screen += Fitted(lines[i], columns - 1) + "\n";
   }
-  return screen;
+  return header.colours ? screen : WithoutColours(screen);
 }
 
 void DrawInPlace(std::FILE *out, const std::string &screen) {

@@ -17,6 +17,7 @@ struct LiveHeader {
   std::chrono::seconds elapsed{0};
   int durationSeconds = 0;         // 0: until Ctrl-C
   std::vector<std::string> notes;  // shown below the title: the refused tags
+  bool colours = true;             // false: plain text (NO_COLOR)
 };
 
 constexpr std::size_t kLiveLogLines = 8;

@@ -28,6 +28,10 @@ bool TakeFlag(const std::string &name, Options *options) {
     options->output = OutputMode::kJson;
   } else if (name == "--hex") {
     options->hex = true;
+  } else if (name == "--detail") {
+    options->detail = true;
+  } else if (name == "--version") {
+    options->version = true;
   } else if (name == "--help" || name == "-h") {
     options->help = true;
   } else {
@@ -109,8 +113,10 @@ std::string UsageText() {
          "                  terminal, e.g. a terminal behind a pipe; its size is then\n"
          "                  taken from LINES and COLUMNS\n"
          "  --log FILE      every driver log line, with its time and level, into FILE\n"
+         "  --detail        the live view shows the driver's detail lines (level 0) too\n"
          "  --hex           print the driver information as bytes and stop (for comparing\n"
          "                  the builds of two platforms)\n"
+         "  --version       the version of devado-host, and stop\n"
          "  --help, -h      this text\n"
          "\n"
          "Tag list: one tag per line, ADDRESS TYPE, where ADDRESS is the tag address as\n"
@@ -128,7 +134,11 @@ std::string UsageText() {
          "Live view (on a terminal): a block per station with its link state, the time\n"
          "of its last sample, each channel's normalized value with a bar scaled to the\n"
          "station's largest value, and the air-flow state; the driver's latest log\n"
-         "lines below. The summary counts, per station, the samples (the driver writes\n"
+         "lines below, each marked with its level: [32] an operational line, [0] a\n"
+         "detail line (shown with --detail), [host] a link report to the host. Times\n"
+         "in plain, JSON and log-file lines are ISO 8601 local times with the date and\n"
+         "the zone's offset. NO_COLOR set to anything but empty turns colours off. The summary "
+         "counts, per station, the samples (the driver writes\n"
          "a sample's gates in channel order, air flow last), the gate writes, the link\n"
          "failures and the recoveries.\n"
          "\n"

@@ -19,8 +19,10 @@ struct Options {
   int channels = 6;
   int durationSeconds = 0;  // 0: until Ctrl-C or SIGTERM
   OutputMode output = OutputMode::kAuto;
+  bool detail = false;  // the live view shows the driver's detail lines (level 0) too
   bool hex = false;
   bool help = false;
+  bool version = false;
 };
 
 // False with a message in `error` for an unknown option, a missing or bad value.

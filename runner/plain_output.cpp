@@ -21,7 +21,7 @@ std::string Format(const char *format, double value) {
 }
 
 std::string Quoted(WallTime time) {
-  return JsonString(TimeOfDay(time));
+  return JsonString(IsoTime(time));
 }
 
 std::string StationNumber(int station) {
@@ -119,7 +119,7 @@ void PlainOutput::Gate(WallTime time, const std::string &address, double value) 
          ",\"value\":" + JsonNumber(value) + "}");
     return;
   }
-  Line(TimeOfDay(time) + "  gate " + address + " = " + Format("%.6f", value));
+  Line(IsoTime(time) + "  gate " + address + " = " + Format("%.6f", value));
 }
 
 void PlainOutput::Link(WallTime time, int station, int status) {
@@ -129,7 +129,7 @@ void PlainOutput::Link(WallTime time, int station, int status) {
          std::to_string(station) + ",\"status\":\"" + state + "\"}");
     return;
   }
-  Line(TimeOfDay(time) + "  link station " + StationNumber(station) + " " + state);
+  Line(IsoTime(time) + "  link station " + StationNumber(station) + " " + state);
 }
 
 void PlainOutput::Connect(WallTime time, int station, bool connected) {
@@ -138,7 +138,7 @@ void PlainOutput::Connect(WallTime time, int station, bool connected) {
          std::to_string(station) + ",\"connected\":" + (connected ? "true" : "false") + "}");
     return;
   }
-  Line(TimeOfDay(time) + "  station " + StationNumber(station) +
+  Line(IsoTime(time) + "  station " + StationNumber(station) +
        (connected ? " connected" : " could not be connected"));
 }
 

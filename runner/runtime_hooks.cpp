@@ -31,8 +31,8 @@ void RuntimeHooks::OnLogLine(void *context, int level, const char *line) {
   std::string text = line != nullptr ? line : "";
   if (hooks->logFile_ != nullptr) {
     const char *newline = !text.empty() && text.back() == '\n' ? "" : "\n";
-    std::fprintf(hooks->logFile_, "%s [%d] %s%s",
-                 TimeOfDay(std::chrono::system_clock::now()).c_str(), level, text.c_str(), newline);
+    std::fprintf(hooks->logFile_, "%s [%d] %s%s", IsoTime(std::chrono::system_clock::now()).c_str(),
+                 level, text.c_str(), newline);
     std::fflush(hooks->logFile_);
   }
   hooks->events_->OnLogLine(level, text);

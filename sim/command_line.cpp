@@ -86,7 +86,7 @@ const Setting kSettings[] = {
        o->instrumentType = t;
        return true;
      }},
-    {"--version", "TEXT", "instrument version text, field 111",
+    {"--instrument-version", "TEXT", "instrument version text, field 111",
      [](const std::string &t, Options *o) {
        o->instrumentVersion = t;
        return true;
@@ -138,6 +138,10 @@ bool ParseCommandLine(const std::vector<std::string> &args, CommandLine *command
     const std::string &name = args[i];
     if (name == "--help" || name == "-h") {
       commandLine->help = true;
+      continue;
+    }
+    if (name == "--version") {
+      commandLine->version = true;
       continue;
     }
     if (name == "--quiet") {
@@ -216,12 +220,14 @@ std::string Usage() {
       "\n"
       "Running:\n"
       "  --seconds N\n"
-      "      stop after N seconds, or at Ctrl-C; standard input is then ignored\n"
-      "      (default: run until Ctrl-C or the end of standard input)\n"
+      "      stop after N seconds, or at Ctrl-C or SIGTERM; standard input is then\n"
+      "      ignored (default: run until Ctrl-C, SIGTERM or the end of standard input)\n"
       "  --no-stdin\n"
       "      run until Ctrl-C and ignore standard input (for a run in the background)\n"
       "  --quiet\n"
-      "      log nothing\n"
+      "      log nothing; otherwise each line starts with its ISO 8601 local time\n"
+      "  --version\n"
+      "      the simulator's version, and stop\n"
       "  --help, -h\n"
       "      this text\n"
       "\n"

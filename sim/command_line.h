@@ -24,6 +24,7 @@ struct CommandLine {
   bool watchInput = true;             // stop at the end of standard input
   bool quiet = false;                 // no log lines
   bool help = false;
+  bool version = false;  // print the simulator's version and stop
 };
 
 // False with a message in `error` for an unknown option, a missing or bad value, an

@@ -1,7 +1,7 @@
 // countnet-sim: CountNet stations on loopback addresses, for the demo and for anyone
 // without a particle counter at hand. See Usage() for the options.
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -9,17 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "runner/clock_text.h"
 #include "sim/command_line.h"
 #include "sim/net.h"
 #include "sim/station.h"
+#include "sim/stop_signals.h"
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-
-extern "C" void OnSignal(int) {
-  stopRequested = 1;
-}
+std::atomic<bool> stopRequested{false};
 
 // Standard input runs out when the program that started the simulator goes away: the
 // stations go with it. The thread is left blocked in its read when the run ends another
@@ -29,7 +27,7 @@ void WatchInput() {
     std::string line;
     while (std::getline(std::cin, line)) {
     }
-    stopRequested = 1;
+    stopRequested = true;
   }).detach();
 }
 
@@ -81,7 +79,7 @@ bool AddressesFree(const std::vector<sim::Options> &stations) {
 void RunUntilStopped(int seconds, std::vector<ScheduledSilence> &schedule) {
   auto start = std::chrono::steady_clock::now();
   auto deadline = start + std::chrono::seconds(seconds);
-  while (stopRequested == 0 && (seconds == 0 || std::chrono::steady_clock::now() < deadline)) {
+  while (!stopRequested && (seconds == 0 || std::chrono::steady_clock::now() < deadline)) {
     auto now = std::chrono::steady_clock::now();
     FollowSchedule(schedule, std::chrono::duration_cast<std::chrono::milliseconds>(now - start));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -91,6 +89,7 @@ void RunUntilStopped(int seconds, std::vector<ScheduledSilence> &schedule) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  sim::CatchStopSignals(&stopRequested);
   sim::CommandLine commandLine;
   std::string error;
   if (!sim::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &commandLine,
@@ -102,13 +101,17 @@ int main(int argc, char **argv) {
     std::cout << sim::Usage();
     return 0;
   }
+  if (commandLine.version) {
+    std::cout << "countnet-sim " << DEVADO_VERSION << "\n";
+    return 0;
+  }
 
   if (!AddressesFree(commandLine.stations)) return 3;
 
   std::mutex outputMutex;
   auto log = [&outputMutex](const std::string &line) {
     std::lock_guard<std::mutex> lock(outputMutex);
-    std::cout << line << std::endl;
+    std::cout << IsoTime(std::chrono::system_clock::now()) << "  " << line << std::endl;
   };
   std::vector<std::unique_ptr<sim::Station>> stations;
   std::vector<ScheduledSilence> schedule;
@@ -125,8 +128,6 @@ int main(int argc, char **argv) {
         {stations.back().get(), commandLine.silences.at(i), options.fault, options.faultCount});
   }
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
   if (commandLine.watchInput) WatchInput();
   RunUntilStopped(commandLine.seconds, schedule);
 

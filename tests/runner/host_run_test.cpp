@@ -7,9 +7,11 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "sim/station.h"
+#include "tests/runner/program_run.h"
 #include "tests/support/loopback.h"
 #include "tests/support/work_directory.h"
 
@@ -22,32 +24,11 @@ using testing_support::WorkDirectory;
 // gives the path its drive letter).
 const std::string kHost = std::filesystem::absolute(DEVADO_HOST_PATH).string();
 
-struct HostRun {
-  int status = 0;
-  std::vector<std::string> lines;  // standard output
-  std::string errors;              // standard error
-};
+using HostRun = testing_support::ProgramRun;
 
-std::string ReadFile(const std::string &name) {
-  std::ifstream file(name, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// Runs devado-host in the current directory. The path is left unquoted: the shells of
-// the two platforms quote differently.
 HostRun RunHost(const std::string &arguments) {
   EXPECT_EQ(kHost.find(' '), std::string::npos) << "a path with blanks: " << kHost;
-  HostRun run;
-  run.status = std::system((kHost + " " + arguments + " >out.txt 2>err.txt").c_str());
-  std::istringstream out(ReadFile("out.txt"));
-  for (std::string line; std::getline(out, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    run.lines.push_back(line);
-  }
-  run.errors = ReadFile("err.txt");
-  return run;
+  return testing_support::RunProgram(kHost, arguments);
 }
 
 // The value of a member of a one-line JSON object: a string without its quotes, or the
@@ -108,7 +89,10 @@ TEST(HostRun, ShowsTheGateWritesOfEachStationAndEndsTheDriver) {
   EXPECT_NE(refusals["009F0000"].find("Station 9 not defined in Init file"), std::string::npos);
 
   std::map<std::string, int> writes;
+  // ISO 8601 with date, milliseconds and zone offset.
+  const std::regex isoTime(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}[+-]\d{2}:\d{2})");
   for (const std::string &line : Events(run, "gate")) {
+    EXPECT_TRUE(std::regex_match(Member(line, "time"), isoTime)) << line;
     ++writes[Member(line, "address")];
     if (Member(line, "address").find("AIR_FLOW") != std::string::npos) {
       EXPECT_EQ(Member(line, "value"), "1.000000") << line;

@@ -46,13 +46,36 @@ TEST(SimCommandLine, ParsesStationsAndRefusesWhatItCannotServe) {
 TEST(SimCommandLine, SetsEverySetting) {
   sim::CommandLine line;
   std::string error;
-  ASSERT_TRUE(sim::ParseCommandLine(
-      {"--address",      "127.0.0.9", "--volume",         "28317", "--exponent",   "-1",
-       "--flags",        "0x0C",      "--seed",           "77",    "--period-ms",  "250",
-       "--fault",        "reset",     "--fault-count",    "5",     "--bad-length", "17",
-       "--split-pieces", "4",         "--split-pause-ms", "10",    "--type",       "T 1",
-       "--version",      "V 2",       "--seconds",        "3",     "--quiet"},
-      &line, &error))
+  ASSERT_TRUE(sim::ParseCommandLine({"--address",
+                                     "127.0.0.9",
+                                     "--volume",
+                                     "28317",
+                                     "--exponent",
+                                     "-1",
+                                     "--flags",
+                                     "0x0C",
+                                     "--seed",
+                                     "77",
+                                     "--period-ms",
+                                     "250",
+                                     "--fault",
+                                     "reset",
+                                     "--fault-count",
+                                     "5",
+                                     "--bad-length",
+                                     "17",
+                                     "--split-pieces",
+                                     "4",
+                                     "--split-pause-ms",
+                                     "10",
+                                     "--type",
+                                     "T 1",
+                                     "--instrument-version",
+                                     "V 2",
+                                     "--seconds",
+                                     "3",
+                                     "--quiet"},
+                                    &line, &error))
       << error;
   const sim::Options &o = line.stations.at(0);
   EXPECT_EQ(o.sampleVolume, 28317);
