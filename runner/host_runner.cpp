@@ -19,6 +19,7 @@
 #include "runner/event_log.h"
 #include "runner/host_session.h"
 #include "runner/init_file_view.h"
+#include "runner/installation_check.h"
 #include "runner/live_view.h"
 #include "runner/options.h"
 #include "runner/plain_output.h"
@@ -34,6 +35,10 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::int32_t kReceiveTimeoutCs = 50;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(500);
 constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+
+// Exit statuses: 0 a run that went as it should, 1 could not run, 2 a bad command line,
+// 3 something of the installation is wrong (see the usage text).
+constexpr int kExitInstallationProblem = 3;
 
 int Fail(const std::string &reason) {
   std::fprintf(stderr, "devado-host: %s\n", reason.c_str());
@@ -75,6 +80,7 @@ struct Run {
   Options options;
   InitFileView init;
   std::vector<TagEntry> tags;
+  std::vector<Finding> findings;  // the offline check of the init file and the tags
   bool live = false;
   std::string driverName;
   std::vector<std::string> notes;  // about the tags, for the live view
@@ -226,6 +232,26 @@ int ParseTags(HostSession &session, EventLog &events, PlainOutput &printer, Run 
   return accepted;
 }
 
+// What is wrong with the init file, before anything runs: printed, or pinned below the
+// live view's title, problems first. (The tags get the driver's own answers.)
+void ShowFindings(PlainOutput &printer, Run &run) {
+  std::vector<Finding> initFile;
+  for (const Finding &f : run.findings) {
+    if (f.where.rfind(run.init.fileName, 0) == 0) initFile.push_back(f);
+  }
+  if (!run.live) {
+    printer.Findings(initFile, false);
+    return;
+  }
+  for (Severity severity : {Severity::kProblem, Severity::kNote}) {
+    for (const Finding &f : initFile) {
+      if (f.severity != severity) continue;
+      run.notes.push_back(std::string(SeverityName(severity)) + " " + f.where + ": " +
+                          (f.what.empty() ? "" : "'" + f.what + "' ") + f.text);
+    }
+  }
+}
+
 int Commission(const DriverLibrary &driver, Run &run) {
   PlainOutput printer(stdout, run.options.output == OutputMode::kJson);
   EventLog events(run.init.stations, run.live ? nullptr : &printer);
@@ -237,6 +263,7 @@ int Commission(const DriverLibrary &driver, Run &run) {
   hooks.Attach();
   CatchStopSignals();
   HostSession session(driver, run.options.instance);
+  ShowFindings(printer, run);
   if (int status = StartDriver(session, events, printer, run)) return status;
   if (ParseTags(session, events, printer, run) == 0) {
     session.End();
@@ -249,6 +276,33 @@ int Commission(const DriverLibrary &driver, Run &run) {
   if (run.live) ShowCursor(stdout, true);
   printer.Summary(seconds, result, events.Snapshot(0).stations);
   return 0;
+}
+
+// The init file and the tags, and what the check finds in them; 0, or the exit status of
+// a failure.
+int ReadInstallation(Run &run) {
+  std::string error;
+  if (!ReadInitFileView(run.options.instance, &run.init, &error)) {
+    return Fail("cannot read the init file " + error +
+                " (the driver reads its stations from this file in the current directory)");
+  }
+  if (!LoadTags(&run)) return Fail("the tag list has errors; nothing was run");
+  run.findings = CheckInstallation(run.init, run.tags, run.options.tagsPath);
+  return 0;
+}
+
+int CheckOffline(Run &run) {
+  if (int status = ReadInstallation(run)) return status;
+  PlainOutput printer(stdout, run.options.output == OutputMode::kJson);
+  printer.Findings(run.findings, true);
+  int problems = ProblemCount(run.findings);
+  if (run.options.output != OutputMode::kJson) {
+    std::printf("%s\n", problems == 0 ? "check: nothing wrong found"
+                                      : ("check: " + std::to_string(problems) +
+                                         (problems == 1 ? " problem" : " problems"))
+                                            .c_str());
+  }
+  return problems == 0 ? 0 : kExitInstallationProblem;
 }
 
 int ShowDriverBytes(const DriverLibrary &driver) {
@@ -277,15 +331,12 @@ int main(int argc, char **argv) {
     std::printf("devado-host %s\n", DEVADO_VERSION);
     return 0;
   }
+  if (run.options.check) return CheckOffline(run);
   if (run.options.driverPath.empty()) run.options.driverPath = DefaultDriverPath(argv[0]);
   DriverLibrary driver;
   if (!driver.Load(run.options.driverPath, &error)) return Fail(error);
   if (run.options.hex) return ShowDriverBytes(driver);
-  if (!ReadInitFileView(run.options.instance, &run.init, &error)) {
-    return Fail("cannot read the init file " + error +
-                " (the driver reads its stations from this file in the current directory)");
-  }
-  if (!LoadTags(&run)) return Fail("the tag list has errors; nothing was run");
+  if (int status = ReadInstallation(run)) return status;
   run.live = run.options.output == OutputMode::kLive ||
              (run.options.output == OutputMode::kAuto && StdoutIsTerminal());
   PrepareConsole(run.live);

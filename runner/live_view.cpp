@@ -20,7 +20,7 @@ const char *const kFullCell = "█";
 constexpr int kMinBarWidth = 10;
 constexpr int kMaxBarWidth = 40;
 constexpr int kChannelLabelWidth = 26;  // the columns before a channel's bar
-constexpr std::size_t kMaxNotes = 3;
+constexpr std::size_t kMaxNotes = 5;
 constexpr int kMinLogRows = 4;  // the log's title and three lines
 // Columns of eighths, for a station's channels side by side.
 const char *const kColumns[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};

@@ -28,6 +28,8 @@ bool TakeFlag(const std::string &name, Options *options) {
     options->output = OutputMode::kJson;
   } else if (name == "--hex") {
     options->hex = true;
+  } else if (name == "--check") {
+    options->check = true;
   } else if (name == "--detail") {
     options->detail = true;
   } else if (name == "--version") {
@@ -96,6 +98,11 @@ std::string UsageText() {
          "reports about the station links, then ends the driver and prints a summary.\n"
          "\n"
          "Options:\n"
+         "  --check         read the init file and the tags offline, by the driver's own\n"
+         "                  rules, and print what the driver will make of each line and\n"
+         "                  tag: accepted, rejected and why, passed over; the update rate\n"
+         "                  in force; stations sharing an address; then stop (exit status\n"
+         "                  0 when nothing is wrong, 3 when something is)\n"
          "  --driver PATH   the driver library (default: the one beside this program)\n"
          "  --instance N    the driver instance, 1 to 255 (default 1); instance 1 reads\n"
          "                  DEVADO01.int\n"

@@ -19,6 +19,7 @@ struct Options {
   int channels = 6;
   int durationSeconds = 0;  // 0: until Ctrl-C or SIGTERM
   OutputMode output = OutputMode::kAuto;
+  bool check = false;   // check the init file and the tags offline, and stop
   bool detail = false;  // the live view shows the driver's detail lines (level 0) too
   bool hex = false;
   bool help = false;

@@ -107,6 +107,22 @@ void PlainOutput::Tags(const std::vector<TagOutcome> &outcomes) {
   for (const TagOutcome &outcome : outcomes) TagLine(outcome);
 }
 
+void PlainOutput::Findings(const std::vector<Finding> &findings, bool all) {
+  for (const Finding &f : findings) {
+    if (!all && f.severity == Severity::kFine) continue;
+    if (json_) {
+      Line("{\"event\":\"finding\",\"severity\":\"" + std::string(SeverityName(f.severity)) +
+           "\",\"where\":" + JsonString(f.where) + ",\"line\":" + JsonString(f.what) +
+           ",\"text\":" + JsonString(f.text) + "}");
+      continue;
+    }
+    std::string severity = SeverityName(f.severity);
+    severity.resize(9, ' ');
+    std::string what = f.what.empty() ? "" : "'" + f.what + "': ";
+    Line(severity + f.where + "  " + what + f.text);
+  }
+}
+
 void PlainOutput::Running(int durationSeconds) {
   if (json_) return;
   Line(durationSeconds > 0 ? "Running for " + std::to_string(durationSeconds) + " s"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runner/event_log.h"
+#include "runner/installation_check.h"
 #include "runner/tag_list.h"
 
 struct TagOutcome {
@@ -25,6 +26,8 @@ class PlainOutput : public EventSink {
   void DriverInfo(const std::string &name, const std::string &banner, int blockSize);
   void ColdStart(int result, int stations, const std::string &initFile, int updateRate);
   void Tags(const std::vector<TagOutcome> &outcomes);
+  // What the offline check found; with `all`, the lines that are fine too.
+  void Findings(const std::vector<Finding> &findings, bool all);
   void Running(int durationSeconds);
   void Summary(double seconds, int endResult, const std::vector<StationState> &stations);
 

@@ -5,23 +5,12 @@
 
 #include "contracts/host_runtime.h"
 #include "link/sampling_config.h"
+#include "tags/tag_rules.h"
 
 namespace {
 
-constexpr int kTagAddressSize = 33;  // 32 characters and the terminator
-constexpr int kChannelTagLength = 8;
-constexpr std::int32_t kGateSigned16 = 0;
-constexpr std::int32_t kGateUnsigned16 = 1;
-constexpr std::int32_t kGateFloat = 3;
 constexpr std::int32_t kHostValue28 = 255;
 constexpr std::int32_t kHostValue32 = 32;
-
-bool IsDigit(char c) {
-  return std::isdigit(static_cast<unsigned char>(c)) != 0;
-}
-char Upper(char c) {
-  return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
 
 // The address from the host in a working copy; false when there is none or it is longer
 // than the copy holds.
@@ -34,33 +23,30 @@ bool CopyAddress(const char *address, char (&copy)[kTagAddressSize]) {
   return true;
 }
 
-// Up to `digits` decimal digits at `text`.
-int ReadNumber(const char *text, int digits) {
-  int value = 0;
-  for (int i = 0; i < digits && IsDigit(text[i]); ++i) value = value * 10 + (text[i] - '0');
-  return value;
-}
-
 void Refuse(const char *format, const char *address) {
   err(kLogOperational, format, address);
 }
 
-int ParseChannelTag(CommandBlock *command, const char *address) {
+// Logs why a channel tag is refused; false when it is accepted.
+bool RefusedChannel(const TagJudgement &judgement, const char *address) {
+  switch (judgement.fault) {
+    case TagFault::kChannelLength:
+      Refuse("DEVADO: ParseAddress() Failed. Tag address string '%s' too long", address);
+      return true;
+    case TagFault::kChannelAddress:
+      Refuse("DEVADO: ParseAddress() Failed. Tag '%s' invalid address", address);
+      return true;
+    case TagFault::kChannelType:
+      Refuse("DEVADO: ParseAddress() Failed. Tag '%s' Type must be 'float'", address);
+      return true;
+    default:
+      return false;
+  }
+}
+
+int ArmChannelTag(CommandBlock *command, const char *address, const TagJudgement &judgement) {
   auto *params = ParamsOf<ParseParams>(command);
-  if (std::strlen(address) != kChannelTagLength) {
-    Refuse("DEVADO: ParseAddress() Failed. Tag address string '%s' too long", address);
-    return 1;
-  }
-  if (Upper(address[3]) != 'F' || !IsDigit(address[4]) || !IsDigit(address[5]) ||
-      !IsDigit(address[6])) {
-    Refuse("DEVADO: ParseAddress() Failed. Tag '%s' invalid address", address);
-    return 1;
-  }
-  if (params->gateType.Get() != kGateFloat) {
-    Refuse("DEVADO: ParseAddress() Failed. Tag '%s' Type must be 'float'", address);
-    return 1;
-  }
-  params->channel.Set(ReadNumber(address + 4, 4));  // a non-digit at the end stops it at 3
+  params->channel.Set(judgement.channel);
   InstanceBlock *block = command->instanceBlock.Get();
   // Flagged first: a connection that is handed over from now on arms this tag too, so
   // that no tag parsed while a station connects is left unarmed.
@@ -70,14 +56,33 @@ int ParseChannelTag(CommandBlock *command, const char *address) {
   return 0;
 }
 
-int ParseAirFlowTag(ParseParams *params, const char *address, const char *upper) {
-  if (std::strcmp(address + 3, "AIR_FLOW") != 0) {
+// Logs why a tag is refused before its kind is known; false when there is no such reason.
+bool RefusedStation(const TagJudgement &judgement, const char *address) {
+  switch (judgement.fault) {
+    case TagFault::kIllegalStation:
+      Refuse("DEVADO: SingleParse() failed. Illegal PLC Address in Tag '%s'", address);
+      return true;
+    case TagFault::kStationNotConfigured:
+      err(kLogOperational,
+          "DEVADO: SingleParse() failed. Tag '%s' Station %d not defined in Init file", address,
+          judgement.station);
+      return true;
+    default:
+      return false;
+  }
+}
+
+int ParseAirFlowTag(const TagJudgement &judgement, const char *address) {
+  if (judgement.fault == TagFault::kAirFlowAddress) {
+    char upper[kTagAddressSize];
+    for (int i = 0; i < kTagAddressSize; ++i) {
+      upper[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(address[i])));
+    }
     Refuse("DEVADO: SingleParse() error. Invalid Air Flow Tag address '%s'", address);
     Refuse("DEVADO: SingleParse() Please define Air Flow Tag address '%s'", upper);
     return 1;
   }
-  std::int32_t type = params->gateType.Get();
-  if (type == kGateSigned16 || type == kGateUnsigned16) return 0;
+  if (judgement.fault == TagFault::kNone) return 0;
   Refuse("DEVADO: SingleParse() error. Tag '%s' must be 'Signed 16' or 'Unsigned 16'", address);
   return 1;
 }
@@ -98,34 +103,23 @@ int SingleParse(CommandBlock *command) {
            original != nullptr ? original : "");
     return 1;
   }
-  char upper[kTagAddressSize];
-  for (int i = 0; i < kTagAddressSize; ++i) upper[i] = Upper(address[i]);
-
-  if (!IsDigit(address[0]) || !IsDigit(address[1]) || !IsDigit(address[2])) {
-    Refuse("DEVADO: SingleParse() failed. Illegal PLC Address in Tag '%s'", address);
-    return 1;
-  }
-  int station = ReadNumber(address, 3);
-  params->station.Set(station);
-  if (station == 0 || station >= kStationCount) {
-    Refuse("DEVADO: SingleParse() failed. Illegal PLC Address in Tag '%s'", address);
-    return 1;
-  }
-  if (!IsConfigured(block->stations[station])) {
-    err(kLogOperational,
-        "DEVADO: SingleParse() failed. Tag '%s' Station %d not defined in Init file", address,
-        station);
-    return 1;
-  }
-  if (std::strcmp(upper + 3, "AIR_FLOW") != 0) return ParseChannelTag(command, address);
-  return ParseAirFlowTag(params, address, upper);
+  TagJudgement judgement = JudgeTag(address, params->gateType.Get(), [block](int station) {
+    return IsConfigured(block->stations[station]);
+  });
+  params->station.Set(judgement.station);
+  if (RefusedStation(judgement, address)) return 1;
+  if (judgement.airFlow) return ParseAirFlowTag(judgement, address);
+  if (RefusedChannel(judgement, address)) return 1;
+  return ArmChannelTag(command, address, judgement);
 }
 
 int ParseAddress(CommandBlock *command) {
   auto *params = ParamsOf<ParseParams>(command);
   char address[kTagAddressSize];
   if (params == nullptr || !CopyAddress(params->address.Get(), address)) return 1;
-  return ParseChannelTag(command, address);
+  TagJudgement judgement = JudgeChannelTag(address, params->gateType.Get());
+  if (RefusedChannel(judgement, address)) return 1;
+  return ArmChannelTag(command, address, judgement);
 }
 
 int BlockParse(CommandBlock *command) {

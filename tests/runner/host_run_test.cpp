@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -127,6 +128,51 @@ TEST(HostRun, ShowsTheGateWritesOfEachStationAndEndsTheDriver) {
                             "\",\"samples\":0,\"writes\":0"),
             std::string::npos)
       << summary[0];
+}
+
+// The offline check reads the init file and the tags by the driver's own rules, loads no
+// driver, and says per line what the driver will make of it.
+TEST(HostRun, CheckSaysWhatTheDriverWillMakeOfEachLineAndTag) {
+  WorkDirectory directory;
+  directory.WriteInitFile(
+      1, {"UPDATE RATE = 0", "001 = 127.0.0.87", "004 : 127.0.0.87", "002 = 127.0.0.87", "hall B",
+          "003 = 10.0.0.1junk", "300 = 10.0.0.3", "005 = 127.0.0.90", "005 = 127.0.0.91"});
+  directory.Write("tags.txt", "001F0000 float\n001F0001 uint16\n009F0000 float\n002F0000 float\n");
+  HostRun run = RunHost("--check --tags tags.txt --driver no-such-driver.lib");
+
+  EXPECT_EQ(testing_support::ExitStatus(run.status), 3) << run.errors;
+  const struct {
+    const char *severity, *where, *text;
+  } expected[] = {
+      {"problem", "DEVADO01.int:1", "'UPDATE RATE = 0': rejected: invalid update rate"},
+      {"ok", "DEVADO01.int:2", "'001 = 127.0.0.87': station 001 at 127.0.0.87"},
+      {"problem", "DEVADO01.int:3", "'004 : 127.0.0.87': passed over: not a setting, though"},
+      {"note", "DEVADO01.int:5", "'hall B': passed over (not a setting)"},
+      {"problem", "DEVADO01.int:6", "'003 = 10.0.0.1junk': rejected: invalid IP address"},
+      {"problem", "DEVADO01.int:7", "'300 = 10.0.0.3': rejected: invalid station number"},
+      {"note", "DEVADO01.int:8", "'005 = 127.0.0.90': station 005 at 127.0.0.90, replaced by"},
+      {"ok", "DEVADO01.int", "update rate in force: 10 s (the default"},
+      {"problem", "DEVADO01.int", "stations 001, 002 share the address 127.0.0.87"},
+      {"problem", "tags.txt:2", "'001F0001 unsigned16': will be refused: Type must be 'float'"},
+      {"problem", "tags.txt:3", "'009F0000 float': will be refused: station not defined"},
+      {"ok", "tags.txt", "2 of 4 tags will be accepted"},
+      {"problem", "tags.txt", "station 005 has no channel tag: it is never asked to sample"},
+  };
+  for (const auto &e : expected) {
+    std::string start = std::string(e.severity) + std::string(9 - std::strlen(e.severity), ' ') +
+                        e.where + "  " + e.text;
+    bool found = false;
+    for (const std::string &line : run.lines) found = found || line.rfind(start, 0) == 0;
+    EXPECT_TRUE(found) << start;
+  }
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_EQ(run.lines.back(), "check: 8 problems");  // the seven above, and station 005
+
+  directory.WriteInitFile(1, {"UPDATE RATE = 5", "001 = 127.0.0.87"});
+  HostRun clean = RunHost("--check --channels 2");
+  EXPECT_EQ(testing_support::ExitStatus(clean.status), 0) << clean.errors;
+  ASSERT_FALSE(clean.lines.empty());
+  EXPECT_EQ(clean.lines.back(), "check: nothing wrong found");
 }
 
 TEST(HostRun, RefusesToRunWithoutWhatItNeedsAndSaysWhy) {
