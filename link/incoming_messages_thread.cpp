@@ -149,6 +149,7 @@ class IncomingMessages {
       }
     }
     if (look.sendBroke || now - watch.lastData > silence_) {
+      LogFailCause(station, look.sendBroke, now - watch.lastData);
       Fail(station, current);
       return;
     }
@@ -172,6 +173,18 @@ class IncomingMessages {
     // A stream that broke never recovers by itself: the station fails now rather than
     // after a silence, and the re-open thread connects it again.
     if (received.linkLost) Fail(polled.station, watch.connection);
+  }
+
+  // Why the pass fails a station, in a detail line before the driver's own.
+  void LogFailCause(int station, bool sendBroke, Clock::duration quiet) {
+    if (sendBroke) {
+      err(kLogDetail, "OxaDOV%.02d: Station %d took a packet only in part", copy_.instance,
+          station);
+      return;
+    }
+    long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(quiet).count();
+    err(kLogDetail, "OxaDOV%.02d: Station %d sent nothing for %lld ms", copy_.instance, station,
+        ms);
   }
 
   // Retires the connection, closes it, and reports the station failed. A connection

@@ -1,5 +1,6 @@
 #include "link/process_messages.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "contracts/host_runtime.h"
@@ -24,8 +25,12 @@ struct ProcessMessagesStep {
 
   bool Stopping() const { return context.stop != nullptr && context.stop->load(); }
 
-  void Lost(bool corrupt) {
+  // The link is lost; `cause` completes "Station n ..." in a detail line after the
+  // driver's own, so that an operator can tell a station that closed its connection from
+  // one that sends what is no packet.
+  void Lost(bool corrupt, const char *cause) {
     if (corrupt) err(kLogDetail, "DEVADO: ProcessMessages() Countnet Sent Corrupt Packet");
+    err(kLogDetail, "DEVADO: ProcessMessages() Station %d %s", station, cause);
     received.linkLost = true;
   }
 
@@ -35,8 +40,12 @@ struct ProcessMessagesStep {
       std::size_t length = 0;
       Frame frame = CheckFrame(stream.bytes_, stream.used_, &length);
       if (frame == Frame::kPartial) return true;
+      if (frame == Frame::kBadLength) {
+        Lost(true, "sent a packet of impossible length");
+        return false;
+      }
       if (frame != Frame::kComplete) {
-        Lost(frame == Frame::kBadLength);
+        Lost(false, "sent bytes that do not begin a packet");
         return false;
       }
       received.samples += HandlePacket(context, station, stream.bytes_);
@@ -63,9 +72,15 @@ struct ProcessMessagesStep {
       drained = static_cast<std::size_t>(rc) < room;
       return true;
     }
-    if (rc == 0 || win::WSAGetLastError() != WSAEWOULDBLOCK) {
+    int error = rc == 0 ? 0 : win::WSAGetLastError();
+    if (rc == 0) {
       received.data = true;  // the news of the connection's end
-      Lost(true);
+      Lost(true, "closed the connection");
+    } else if (error != WSAEWOULDBLOCK) {
+      received.data = true;
+      char cause[64];
+      std::snprintf(cause, sizeof cause, "broke the connection (socket error %d)", error);
+      Lost(true, cause);
     }
     return false;
   }
@@ -86,7 +101,7 @@ Received ProcessMessages(const PacketContext &context, std::uint16_t station, wi
   if (!step.received.linkLost && !step.Stopping()) {
     // Complete packets first; what is left must be a packet that is still arriving.
     if (step.TakePackets(maxPackets) && step.received.packets < maxPackets && step.Stalled()) {
-      step.Lost(true);
+      step.Lost(true, "sent a packet that was not complete within 2 s");
     }
   }
   return step.received;

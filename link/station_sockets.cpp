@@ -21,6 +21,7 @@ struct PendingConnect {
   win::SOCKET socket = INVALID_SOCKET;
   bool decided = false;
   bool connected = false;
+  int error = 0;  // why it did not connect, when it was decided so
 };
 
 // False for text that is no station address: it would otherwise become some other
@@ -54,6 +55,7 @@ void StartConnect(const char *ipAddress, PendingConnect *pending) {
   if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEALREADY) return;
   pending->decided = true;
   pending->connected = rc == 0;
+  pending->error = error;
 }
 
 // The outcome of a connect that the wait reported: its pending error.
@@ -64,6 +66,22 @@ void Decide(PendingConnect *pending) {
                            &length);
   pending->decided = true;
   pending->connected = rc == 0 && error == 0;
+  pending->error = rc == 0 ? error : win::WSAGetLastError();
+}
+
+// Why a connect did not succeed, for the detail line that follows the failure: the host's
+// operators tell a station that is off (no answer) from one that runs no service (refused).
+void LogConnectCause(int instance, const char *ipAddress, const PendingConnect &pending) {
+  if (!pending.decided) {
+    err(kLogDetail, "OxaDOV%.02d: InitDOVCh() IP Address %s did not answer within %d ms", instance,
+        ipAddress, kConnectWithinMs);
+  } else if (pending.error == WSAECONNREFUSED) {
+    err(kLogDetail, "OxaDOV%.02d: InitDOVCh() IP Address %s refused the connection", instance,
+        ipAddress);
+  } else {
+    err(kLogDetail, "OxaDOV%.02d: InitDOVCh() IP Address %s could not be reached (socket error %d)",
+        instance, ipAddress, pending.error);
+  }
 }
 
 // One wait over every undecided connect until all are decided or the deadline passes.
@@ -103,6 +121,7 @@ int Conclude(int instance, const char *ipAddress, const PendingConnect &pending,
   if (!pending.connected) {
     err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to connect to IP Address %s", instance,
         ipAddress);
+    LogConnectCause(instance, ipAddress, pending);
     win::shutdown(pending.socket, kShutdownBoth);
     win::closesocket(pending.socket);
     return 0;

@@ -26,10 +26,53 @@ bool EndsAt(const std::string &text, int end) {
   return end > 0 && (at == text.size() || (at + 1 == text.size() && text[at] == '\n'));
 }
 
+// The driver's detail lines that say why a connect or a link failed.
+bool RecognizeCause(const std::string &text, LineFacts *facts) {
+  char address[64] = {};
+  int station = 0, number = 0, end = 0;
+  long long ms = 0;
+  const char *line = text.c_str();
+  if (std::sscanf(line, "OxaDOV%*d: InitDOVCh() IP Address %63s %n", address, &end) == 1 &&
+      end > 0) {
+    facts->kind = LineKind::kConnectCause;
+    facts->address = address;
+    facts->reason = text.substr(static_cast<std::size_t>(end));
+  } else if (std::sscanf(line, "OxaDOV%*d: Station %d sent nothing for %lld ms%n", &station, &ms,
+                         &end) == 2 &&
+             EndsAt(text, end)) {
+    facts->kind = LineKind::kLinkCause;
+    char words[64];
+    std::snprintf(words, sizeof words, "went silent for %.1f s", static_cast<double>(ms) / 1000);
+    facts->reason = words;
+  } else if (std::sscanf(line, "OxaDOV%*d: Station %d took a packet only in part%n", &station,
+                         &end) == 1 &&
+             EndsAt(text, end)) {
+    facts->kind = LineKind::kLinkCause;
+    facts->reason = "a packet to it could not be sent whole";
+  } else if (std::sscanf(line, "DEVADO: ProcessMessages() Station %d %n", &station, &end) == 1 &&
+             end > 0) {
+    facts->kind = LineKind::kLinkCause;
+    facts->reason = text.substr(static_cast<std::size_t>(end));
+  } else if (std::sscanf(line, "DEVADO: ProcessMessages() Device %d - Countnet %n", &number,
+                         &end) == 1 &&
+             end > 0) {
+    std::string what = text.substr(static_cast<std::size_t>(end));
+    if (what.rfind("Laser Fail", 0) == 0) facts->kind = LineKind::kLaserFault;
+    if (what.rfind("Flow rate Fail", 0) == 0) facts->kind = LineKind::kFlowFault;
+    station = number;
+  } else {
+    return false;
+  }
+  if (!facts->reason.empty() && facts->reason.back() == '\n') facts->reason.pop_back();
+  facts->station = station;
+  return facts->kind != LineKind::kOther;
+}
+
 }  // namespace
 
 LineFacts RecognizeLine(const std::string &text) {
   LineFacts facts;
+  if (RecognizeCause(text, &facts)) return facts;
   for (const StationPattern &pattern : kStationPatterns) {
     int station = 0;
     int end = 0;

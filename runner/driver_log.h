@@ -14,12 +14,18 @@ enum class LineKind {
   kChannelValue,         // a channel's value in a sample, which the gates show anyway
   kArming,               // a channel tag armed, or its packet sent: one line per tag at
                          // every (re)arming of a station
+  kConnectCause,         // why a connect to an address failed
+  kLinkCause,            // why the driver is about to fail a station's link
+  kLaserFault,           // a sample reported the laser failed
+  kFlowFault,            // a sample reported the air flow failed
 };
 
 struct LineFacts {
   LineKind kind = LineKind::kOther;
-  int station = 0;     // for the station lines
-  std::string reason;  // for a refusal: the line without the driver's prefix
+  int station = 0;      // for the station lines
+  std::string reason;   // for a refusal: the line without the driver's prefix; for a
+                        // cause: the cause in a few words
+  std::string address;  // for a connect cause
 };
 
 LineFacts RecognizeLine(const std::string &text);

@@ -51,7 +51,13 @@ void EventLog::AddGate(int gateId, const std::string &address, int station, int 
 // that does not come after the station's previous one in that order begins a sample.
 void EventLog::CountSample(StationState &station, int slot, WallTime now) {
   auto last = lastSlot_.find(station.number);
-  if (last == lastSlot_.end() || slot <= last->second) ++station.samples;
+  if (last == lastSlot_.end() || slot <= last->second) {
+    CloseSample(station, now);  // one that ended without its last gate
+    ++station.samples;
+    station.laserFault = false;  // until this sample's lines say otherwise
+    sampleOpen_[station.number] = true;
+  }
+  station.stale = false;
   lastSlot_[station.number] = slot;
   station.sampled = true;
   station.lastSample = now;
@@ -70,6 +76,30 @@ void EventLog::Record(StationState &station, const Gate &gate, double value) {
   }
 }
 
+void EventLog::SetSampleSink(SampleSink *samples) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  samples_ = samples;
+}
+
+void EventLog::FlushSamples() {
+  WallTime now = std::chrono::system_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (StationState &station : stations_) CloseSample(station, now);
+}
+
+void EventLog::CloseSample(StationState &station, WallTime now) {
+  bool &open = sampleOpen_[station.number];
+  if (!open) return;
+  open = false;
+  if (samples_ != nullptr) samples_->Sample(now, station);
+}
+
+// The slot that a sample's gate writes end with: the air flow, else the highest channel.
+int EventLog::LastSlot(const StationState &station) const {
+  if (station.hasAirFlowTag) return kAirFlowSlot;
+  return station.channels.empty() ? -1 : station.channels.back().channel;
+}
+
 void EventLog::OnGateWrite(int gateId, double value) {
   WallTime now = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -79,6 +109,7 @@ void EventLog::OnGateWrite(int gateId, double value) {
   if (station != nullptr) {
     CountSample(*station, gate->second.slot, now);
     Record(*station, gate->second, value);
+    if (gate->second.slot == LastSlot(*station)) CloseSample(*station, now);
   }
   if (sink_ != nullptr) sink_->Gate(now, gate->second.address, value);
 }
@@ -91,17 +122,43 @@ void EventLog::OnLinkStatus(int station, int status) {
         "link status of station " + std::to_string(station) + ": " +
             (failed ? "failed" : "restored"),
         true});
+  std::string cause;
+  if (failed) {
+    auto found = linkCauses_.find(station);
+    cause = found != linkCauses_.end() ? found->second : "reported failed by the driver";
+    if (found != linkCauses_.end()) linkCauses_.erase(found);
+  }
   StationState *state = Find(station);
   if (state != nullptr) {
     state->link = failed ? LinkState::kFailed : LinkState::kRestored;
     state->linkSince = now;
+    state->cause = cause;
+    if (failed) state->stale = state->sampled;
     ++(failed ? state->failures : state->recoveries);
   }
-  if (sink_ != nullptr) sink_->Link(now, station, status);
+  if (sink_ != nullptr) sink_->Link(now, station, status, cause);
+}
+
+// The causes that the driver's detail lines give come just before the failure they
+// explain; a laser fault belongs to the sample being written.
+bool EventLog::TakeCause(const LineFacts &facts) {
+  if (facts.kind == LineKind::kConnectCause) {
+    connectCauses_[facts.address] = facts.reason;
+    return true;
+  }
+  if (facts.kind == LineKind::kLinkCause) {
+    linkCauses_[facts.station] = facts.reason;
+    return true;
+  }
+  if (facts.kind != LineKind::kLaserFault) return facts.kind == LineKind::kFlowFault;
+  StationState *state = Find(facts.station);
+  if (state != nullptr) state->laserFault = true;
+  return true;
 }
 
 bool EventLog::TakeFacts(const std::string &text, WallTime now) {
   LineFacts facts = RecognizeLine(text);
+  if (TakeCause(facts)) return true;
   bool coldStart =
       facts.kind == LineKind::kStationConnected || facts.kind == LineKind::kStationNotConnected;
   if (!coldStart && facts.kind != LineKind::kStationReconnected) {
@@ -111,14 +168,18 @@ bool EventLog::TakeFacts(const std::string &text, WallTime now) {
   if (coldStart) {
     ++connectResults_;
     bool connected = facts.kind == LineKind::kStationConnected;
-    if (sink_ != nullptr) sink_->Connect(now, facts.station, connected);
+    std::string cause;
+    if (!connected && state != nullptr) cause = connectCauses_[state->address];
+    if (sink_ != nullptr) sink_->Connect(now, facts.station, connected, cause);
     if (state == nullptr) return true;
     state->link = connected ? LinkState::kConnected : LinkState::kNotConnected;
     state->linkSince = now;
+    state->cause = cause;
   } else if (state != nullptr && state->link == LinkState::kNotConnected) {
     // A failed link becomes "restored" only when the driver reports it so.
     state->link = LinkState::kConnected;
     state->linkSince = now;
+    state->cause.clear();
   }
   return true;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runner/clock_text.h"
+#include "runner/driver_log.h"
 #include "runner/init_file_view.h"
 
 enum class LinkState {
@@ -44,6 +45,9 @@ struct StationState {
   std::vector<ChannelReading> channels;  // by channel
   bool hasAirFlowTag = false;
   AirFlowState airFlow = AirFlowState::kUnknown;
+  std::string cause;        // why it is failed or not connected, as the driver said
+  bool stale = false;       // the values are from before a failure; no new sample since
+  bool laserFault = false;  // the latest sample reported the laser failed
 };
 
 struct LogEntry {
@@ -66,13 +70,26 @@ class EventSink {
  public:
   virtual ~EventSink() = default;
   virtual void Gate(WallTime time, const std::string &address, double value) = 0;
-  virtual void Link(WallTime time, int station, int status) = 0;
-  virtual void Connect(WallTime time, int station, bool connected) = 0;
+  // `cause`: why a link failed or a station could not be connected; may be empty.
+  virtual void Link(WallTime time, int station, int status, const std::string &cause) = 0;
+  virtual void Connect(WallTime time, int station, bool connected, const std::string &cause) = 0;
+};
+
+// Receives each whole sample of a station: its state just after the sample's last gate
+// write (or, when the station sent no whole sample, when its next sample begins).
+class SampleSink {
+ public:
+  virtual ~SampleSink() = default;
+  virtual void Sample(WallTime time, const StationState &station) = 0;
 };
 
 class EventLog {
  public:
   EventLog(const std::vector<ConfiguredStation> &stations, EventSink *sink);
+
+  void SetSampleSink(SampleSink *samples);
+  // Hands the samples still open to the sample sink (at the end of a run).
+  void FlushSamples();
 
   // A tag that the driver accepted: a channel gate, or the air-flow gate (channel -1).
   void AddGate(int gateId, const std::string &address, int station, int channel);
@@ -97,16 +114,24 @@ class EventLog {
 
   StationState *Find(int station);
   void CountSample(StationState &station, int slot, WallTime now);
+  void CloseSample(StationState &station, WallTime now);
+  int LastSlot(const StationState &station) const;
   void Record(StationState &station, const Gate &gate, double value);
   // False for a line not worth showing among the recent ones.
   bool TakeFacts(const std::string &text, WallTime now);
+  // True when the line gave a cause or a device fault.
+  bool TakeCause(const LineFacts &facts);
   void Keep(const LogEntry &entry);
 
   mutable std::mutex mutex_;
   EventSink *sink_;
+  SampleSink *samples_ = nullptr;
+  std::map<int, bool> sampleOpen_;  // per station: a sample begun and not yet handed on
   std::vector<StationState> stations_;
   std::map<int, Gate> gates_;
-  std::map<int, int> lastSlot_;  // per station: the slot of its latest gate write
+  std::map<int, int> lastSlot_;            // per station: the slot of its latest gate write
+  std::map<int, std::string> linkCauses_;  // by station, until its failure comes
+  std::map<std::string, std::string> connectCauses_;  // by address, until the station's line
   std::deque<LogEntry> lines_;
   int connectResults_ = 0;
   bool capturing_ = false;

@@ -2,11 +2,13 @@
 // the driver library by name, as a host would, drives it through OxaMain (driver
 // information, cold start, one parse per tag, driver end) and shows what the driver
 // writes into the stand-in runtime's gates and reports about the station links.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "hevpro/hevpro_control.h"
 #include "runner/console.h"
 #include "runner/cp437.h"
+#include "runner/csv_output.h"
 #include "runner/driver_library.h"
 #include "runner/driver_log.h"
 #include "runner/event_log.h"
@@ -81,6 +84,7 @@ struct Run {
   InitFileView init;
   std::vector<TagEntry> tags;
   std::vector<Finding> findings;  // the offline check of the init file and the tags
+  int refusedTags = 0;
   bool live = false;
   std::string driverName;
   std::vector<std::string> notes;  // about the tags, for the live view
@@ -178,12 +182,29 @@ void Redraw(const Run &run, const EventLog &events, SteadyClock::time_point star
                              events.Snapshot(kLiveLogLines, run.options.detail), rows, columns));
 }
 
-// Until the duration has passed or a stop is requested; returns the seconds run.
+bool EveryStationDelivered(const EventLog &events, int samples) {
+  for (const StationState &station : events.Snapshot(0).stations) {
+    if (station.samples < samples) return false;
+  }
+  return true;
+}
+
+// How long --once and --samples wait: the samples, six update periods in which the driver
+// notices a silent station, one more, and 10 s for connecting.
+int SampleModeSeconds(const Run &run) {
+  if (run.options.durationSeconds > 0) return run.options.durationSeconds;
+  return (run.options.samples + 7) * run.init.updateRate + 10;
+}
+
+// Until the duration has passed, every station delivered its samples (--once, --samples)
+// or a stop is requested; returns the seconds run.
 double RunUntilDone(const Run &run, const EventLog &events) {
   auto start = SteadyClock::now();
-  auto end = start + std::chrono::seconds(run.options.durationSeconds);
+  int seconds = run.options.samples > 0 ? SampleModeSeconds(run) : run.options.durationSeconds;
+  auto end = start + std::chrono::seconds(seconds);
   auto nextDraw = start;
-  while (!StopRequested() && (run.options.durationSeconds == 0 || SteadyClock::now() < end)) {
+  while (!StopRequested() && (seconds == 0 || SteadyClock::now() < end)) {
+    if (run.options.samples > 0 && EveryStationDelivered(events, run.options.samples)) break;
     if (run.live && SteadyClock::now() >= nextDraw) {
       Redraw(run, events, start);
       nextDraw += kRedrawPeriod;
@@ -223,6 +244,7 @@ int ParseTags(HostSession &session, EventLog &events, PlainOutput &printer, Run 
     TagOutcome outcome = ParseTag(session, events, run, static_cast<int>(i) + 1, run.tags[i]);
     accepted += outcome.accepted ? 1 : 0;
     if (!outcome.accepted) {
+      ++run.refusedTags;
       run.notes.push_back("refused " + outcome.tag.address + ": " + outcome.reason);
     }
     if (!outcome.note.empty()) run.notes.push_back(outcome.tag.address + ": " + outcome.note);
@@ -252,13 +274,53 @@ void ShowFindings(PlainOutput &printer, Run &run) {
   }
 }
 
+// The CSV file's channel columns: up to the highest channel among the tags.
+int ChannelColumns(const std::vector<TagEntry> &tags) {
+  int columns = 0;
+  for (const TagEntry &tag : tags) {
+    int station = 0, channel = 0;
+    char f = 0;
+    if (std::sscanf(tag.address.c_str(), "%3d%c%4d", &station, &f, &channel) == 3 &&
+        (f == 'F' || f == 'f')) {
+      columns = std::max(columns, channel + 1);
+    }
+  }
+  return columns;
+}
+
+// 0 when the installation worked as it should during the run, else 3: a station never
+// connected, a tag was refused, a station was left failed, or (--once, --samples) a
+// station did not deliver.
+int RunStatus(const Run &run, const std::vector<StationState> &stations) {
+  bool fine = run.refusedTags == 0;
+  for (const StationState &s : stations) {
+    bool neverConnected = s.link == LinkState::kNotConnected || s.link == LinkState::kWaiting;
+    fine =
+        fine && !neverConnected && s.link != LinkState::kFailed && s.samples >= run.options.samples;
+  }
+  return fine ? 0 : kExitInstallationProblem;
+}
+
 int Commission(const DriverLibrary &driver, Run &run) {
-  PlainOutput printer(stdout, run.options.output == OutputMode::kJson);
-  EventLog events(run.init.stations, run.live ? nullptr : &printer);
+  bool json = run.options.output == OutputMode::kJson;
+  PlainOutput printer(stdout, json);
+  // --once and --samples in plain lines say only what matters to a script's reader.
+  bool brief = !json && !run.live && run.options.samples > 0;
+  printer.SetBrief(brief);
+  EventLog events(run.init.stations, run.live || brief ? nullptr : &printer);
   RuntimeHooks hooks(&events);
   std::string error;
   if (!run.options.logPath.empty() && !hooks.OpenLogFile(run.options.logPath, &error)) {
     return Fail("cannot write the log file " + error);
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> csvFile(nullptr, &std::fclose);
+  std::unique_ptr<CsvOutput> csv;
+  if (!run.options.csvPath.empty()) {
+    csvFile.reset(std::fopen(run.options.csvPath.c_str(), "w"));
+    if (!csvFile) return Fail("cannot write the CSV file " + run.options.csvPath);
+    csv = std::make_unique<CsvOutput>(csvFile.get(), ChannelColumns(run.tags));
+    csv->Header();
+    events.SetSampleSink(csv.get());
   }
   hooks.Attach();
   CatchStopSignals();
@@ -269,13 +331,20 @@ int Commission(const DriverLibrary &driver, Run &run) {
     session.End();
     return Fail("the driver accepted none of the " + std::to_string(run.tags.size()) + " tags");
   }
-  printer.Running(run.live ? 0 : run.options.durationSeconds);
+  printer.Running(run.live                  ? 0
+                  : run.options.samples > 0 ? SampleModeSeconds(run)
+                                            : run.options.durationSeconds);
   if (run.live) ShowCursor(stdout, false);
   double seconds = RunUntilDone(run, events);
   int result = session.End();
+  events.FlushSamples();
   if (run.live) ShowCursor(stdout, true);
-  printer.Summary(seconds, result, events.Snapshot(0).stations);
-  return 0;
+  std::vector<StationState> stations = events.Snapshot(0).stations;
+  if (run.options.samples > 0) printer.StationLines(stations, run.options.samples);
+  if (run.options.samples == 0 || run.options.output == OutputMode::kJson) {
+    printer.Summary(seconds, result, stations);
+  }
+  return RunStatus(run, stations);
 }
 
 // The init file and the tags, and what the check finds in them; 0, or the exit status of

@@ -58,15 +58,16 @@ std::string Coloured(const char *colour, const std::string &text) {
 
 std::string LinkText(const StationState &station) {
   std::string since = TimeOfDay(station.linkSince, false);
+  std::string cause = station.cause.empty() ? "" : ": " + station.cause;
   switch (station.link) {
     case LinkState::kWaiting:
       return Coloured(kDim, "waiting");
     case LinkState::kConnected:
       return Coloured(kGreen, "connected");
     case LinkState::kNotConnected:
-      return Coloured(kRed, "not connected");
+      return Coloured(kRed, "not connected" + cause);
     case LinkState::kFailed:
-      return Coloured(kRed, std::string(kBold) + "FAILED since " + since);
+      return Coloured(kRed, std::string(kBold) + "FAILED since " + since + cause);
     case LinkState::kRestored:
       return Coloured(kYellow, "restored at " + since);
   }
@@ -83,8 +84,11 @@ std::string Bar(double value, double largest, int width) {
 
 std::string SampleText(const StationState &station) {
   if (!station.sampled) return "no sample yet";
-  return "sampled " + TimeOfDay(station.lastSample, false) +
-         Printf(" (%ld samples)", station.samples);
+  std::string text =
+      "sampled " + TimeOfDay(station.lastSample, false) + Printf(" (%ld samples)", station.samples);
+  if (station.laserFault) text = Coloured(kRed, "laser FAIL") + "  " + text;
+  // First, so that a narrow terminal cuts the time of the last sample rather than this.
+  return station.stale ? Coloured(kYellow, "values STALE") + "  " + text : text;
 }
 
 std::string StationTitle(const StationState &station) {
@@ -93,6 +97,7 @@ std::string StationTitle(const StationState &station) {
 }
 
 std::string AirFlowText(const StationState &station) {
+  if (station.stale) return Coloured(kDim, "unknown (stale)");
   return station.airFlow == AirFlowState::kOk     ? Coloured(kGreen, "OK")
          : station.airFlow == AirFlowState::kFail ? Coloured(kRed, "FAIL")
                                                   : Coloured(kDim, "unknown");
@@ -112,8 +117,10 @@ void AddStation(const StationState &station, int barWidth, std::vector<std::stri
   double largest = Largest(station);
   for (const ChannelReading &c : station.channels) {
     std::string value = c.written ? Printf("%12.3f", c.value) : Printf("%12s", "-");
-    lines->push_back(Printf("    ch %2d  %s  ", c.channel, value.c_str()) +
-                     Bar(c.value, largest, barWidth));
+    std::string line =
+        Printf("    ch %2d  %s  ", c.channel, value.c_str()) + Bar(c.value, largest, barWidth);
+    // A failed station's last values stay in sight, dimmed, until new data arrives.
+    lines->push_back(station.stale ? Coloured(kDim, line) : line);
   }
   if (station.hasAirFlowTag) lines->push_back("    air flow  " + AirFlowText(station));
 }

@@ -8,6 +8,7 @@ namespace {
 constexpr int kMaxInstance = 255;  // the runtime keeps driver indexes 0..254
 constexpr int kMaxChannels = 32;   // a sample holds at most 32 size channels
 constexpr int kMaxDurationSeconds = 1000000;
+constexpr int kMaxSamples = 1000000;
 
 bool ToInt(const std::string &text, int low, int high, int *value) {
   if (text.empty()) return false;
@@ -28,6 +29,8 @@ bool TakeFlag(const std::string &name, Options *options) {
     options->output = OutputMode::kJson;
   } else if (name == "--hex") {
     options->hex = true;
+  } else if (name == "--once") {
+    options->samples = 1;
   } else if (name == "--check") {
     options->check = true;
   } else if (name == "--detail") {
@@ -57,6 +60,10 @@ bool TakeValue(const std::string &name, const std::string &value, Options *optio
     *ok = ToInt(value, 0, kMaxChannels, &options->channels);
   } else if (name == "--duration") {
     *ok = ToInt(value, 0, kMaxDurationSeconds, &options->durationSeconds);
+  } else if (name == "--samples") {
+    *ok = ToInt(value, 1, kMaxSamples, &options->samples);
+  } else if (name == "--csv") {
+    options->csvPath = value;
   } else {
     return false;
   }
@@ -112,6 +119,13 @@ std::string UsageText() {
          "                  channel N-1, 0 to 32 (default 6)\n"
          "  --duration S    run S seconds once the tags are parsed, then end the driver\n"
          "                  (default 0: until Ctrl-C or SIGTERM)\n"
+         "  --once          wait for one sample from every station, print one line per\n"
+         "                  station (its state, the failure's cause, its values), end the\n"
+         "                  driver and exit; a station that has not delivered within seven\n"
+         "                  update periods and 10 s (or --duration) counts as failed\n"
+         "  --samples N     likewise, N samples from every station\n"
+         "  --csv FILE      one row per sample per station into FILE: time, station,\n"
+         "                  address, sample number, air flow, then one column per channel\n"
          "  --plain         one line per gate write (time, address, value) and per link\n"
          "                  change, instead of the live view; the default when standard\n"
          "                  output is not a terminal\n"
@@ -149,12 +163,19 @@ std::string UsageText() {
          "a sample's gates in channel order, air flow last), the gate writes, the link\n"
          "failures and the recoveries.\n"
          "\n"
-         "Exit status: 0 after a run that ended the driver; 1 when the driver library\n"
-         "cannot be loaded, the init file cannot be read, the tag list has errors, the\n"
-         "cold start fails or the driver accepts no tag; 2 for a bad command line.\n"
+         "Exit status: 0 after a run in which every station connected and delivered\n"
+         "(with --once or --samples: its samples), no tag was refused and no station was\n"
+         "left failed; 1 when the driver library cannot be loaded, the init file cannot\n"
+         "be read, the tag list has errors, the cold start fails or the driver accepts no\n"
+         "tag; 2 for a bad command line; 3 when a station never connected, a tag was\n"
+         "refused, a station failed and did not come back, or (--once, --samples) a\n"
+         "station did not deliver, and for --check when something is wrong. So\n"
+         "'devado-host --once && echo OK' tells whether an installation works.\n"
          "\n"
          "Examples:\n"
          "  devado-host --duration 60\n"
          "  devado-host --tags tags.txt --plain --log driver.log\n"
-         "  devado-host --json --duration 10 > events.jsonl\n";
+         "  devado-host --json --duration 10 > events.jsonl\n"
+         "  devado-host --check --tags tags.txt\n"
+         "  devado-host --once && echo OK\n";
 }

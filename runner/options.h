@@ -18,6 +18,8 @@ struct Options {
   int instance = 1;
   int channels = 6;
   int durationSeconds = 0;  // 0: until Ctrl-C or SIGTERM
+  int samples = 0;          // >0: end once every station delivered this many samples
+  std::string csvPath;      // empty: no CSV file
   OutputMode output = OutputMode::kAuto;
   bool check = false;   // check the init file and the tags offline, and stop
   bool detail = false;  // the live view shows the driver's detail lines (level 0) too

@@ -64,6 +64,7 @@ void PlainOutput::DriverInfo(const std::string &name, const std::string &banner,
          ",\"banner\":" + JsonString(banner) + ",\"blockSize\":" + std::to_string(blockSize) + "}");
     return;
   }
+  if (brief_) return;
   Line("Driver name: " + name);
   Line("Banner:" + banner);
   Line("Instance block: " + std::to_string(blockSize) + " bytes");
@@ -76,6 +77,7 @@ void PlainOutput::ColdStart(int result, int stations, const std::string &initFil
          ",\"updateRate\":" + std::to_string(updateRate) + "}");
     return;
   }
+  if (brief_) return;
   Line("Cold start: result " + std::to_string(result) + "; " + std::to_string(stations) +
        " stations in " + initFile + ", update rate " + std::to_string(updateRate) + " s");
 }
@@ -100,7 +102,7 @@ void PlainOutput::TagLine(const TagOutcome &outcome) {
 void PlainOutput::Tags(const std::vector<TagOutcome> &outcomes) {
   int accepted = 0;
   for (const TagOutcome &outcome : outcomes) accepted += outcome.accepted ? 1 : 0;
-  if (!json_) {
+  if (!json_ && !brief_) {
     Line("Tags: " + std::to_string(accepted) + " accepted, " +
          std::to_string(outcomes.size() - static_cast<std::size_t>(accepted)) + " refused");
   }
@@ -124,7 +126,7 @@ void PlainOutput::Findings(const std::vector<Finding> &findings, bool all) {
 }
 
 void PlainOutput::Running(int durationSeconds) {
-  if (json_) return;
+  if (json_ || brief_) return;
   Line(durationSeconds > 0 ? "Running for " + std::to_string(durationSeconds) + " s"
                            : std::string("Running until Ctrl-C"));
 }
@@ -138,24 +140,81 @@ void PlainOutput::Gate(WallTime time, const std::string &address, double value) 
   Line(IsoTime(time) + "  gate " + address + " = " + Format("%.6f", value));
 }
 
-void PlainOutput::Link(WallTime time, int station, int status) {
+void PlainOutput::Link(WallTime time, int station, int status, const std::string &cause) {
   const char *state = status == kStatusFailed ? "failed" : "restored";
   if (json_) {
-    Line("{\"time\":" + Quoted(time) + ",\"event\":\"link\",\"station\":" +
-         std::to_string(station) + ",\"status\":\"" + state + "\"}");
+    Line("{\"time\":" + Quoted(time) +
+         ",\"event\":\"link\",\"station\":" + std::to_string(station) + ",\"status\":\"" + state +
+         "\"" + (cause.empty() ? "" : ",\"cause\":" + JsonString(cause)) + "}");
     return;
   }
-  Line(IsoTime(time) + "  link station " + StationNumber(station) + " " + state);
+  Line(IsoTime(time) + "  link station " + StationNumber(station) + " " + state +
+       (cause.empty() ? "" : ": " + cause));
 }
 
-void PlainOutput::Connect(WallTime time, int station, bool connected) {
+void PlainOutput::Connect(WallTime time, int station, bool connected, const std::string &cause) {
   if (json_) {
     Line("{\"time\":" + Quoted(time) + ",\"event\":\"connect\",\"station\":" +
-         std::to_string(station) + ",\"connected\":" + (connected ? "true" : "false") + "}");
+         std::to_string(station) + ",\"connected\":" + (connected ? "true" : "false") +
+         (cause.empty() ? "" : ",\"cause\":" + JsonString(cause)) + "}");
     return;
   }
   Line(IsoTime(time) + "  station " + StationNumber(station) +
-       (connected ? " connected" : " could not be connected"));
+       (connected ? " connected" : " could not be connected") +
+       (cause.empty() ? "" : ": " + cause));
+}
+
+namespace {
+
+// "ok", or what keeps the station from counting as working.
+std::string Verdict(const StationState &s, int samplesWanted) {
+  if (s.link == LinkState::kNotConnected || s.link == LinkState::kWaiting) {
+    return "not connected" + (s.cause.empty() ? "" : ": " + s.cause);
+  }
+  if (s.link == LinkState::kFailed) return "failed" + (s.cause.empty() ? "" : ": " + s.cause);
+  if (s.samples < samplesWanted) {
+    return "connected, but " + std::to_string(s.samples) + " of " + std::to_string(samplesWanted) +
+           " samples arrived";
+  }
+  return "ok";
+}
+
+std::string AirFlowWord(const StationState &s) {
+  if (!s.hasAirFlowTag) return "";
+  return s.airFlow == AirFlowState::kOk ? "ok" : s.airFlow == AirFlowState::kFail ? "fail" : "";
+}
+
+}  // namespace
+
+void PlainOutput::StationLines(const std::vector<StationState> &stations, int samplesWanted) {
+  for (const StationState &s : stations) {
+    std::string verdict = Verdict(s, samplesWanted);
+    if (json_) {
+      std::string values;
+      for (const ChannelReading &c : s.channels) {
+        values +=
+            std::string(values.empty() ? "" : ",") + (c.written ? JsonNumber(c.value) : "null");
+      }
+      Line("{\"event\":\"station\",\"station\":" + std::to_string(s.number) +
+           ",\"address\":" + JsonString(s.address) +
+           ",\"ok\":" + (verdict == "ok" ? "true" : "false") + ",\"state\":" + JsonString(verdict) +
+           ",\"samples\":" + std::to_string(s.samples) + ",\"values\":[" + values + "]" +
+           ",\"airFlow\":" + (AirFlowWord(s).empty() ? "null" : JsonString(AirFlowWord(s))) +
+           ",\"laserFault\":" + (s.laserFault ? "true" : "false") + "}");
+      continue;
+    }
+    std::string line = "station " + StationNumber(s.number) + "  " + s.address + "  " + verdict;
+    if (s.sampled) {
+      line += "; " + std::to_string(s.samples) + (s.samples == 1 ? " sample" : " samples") +
+              ", last " + IsoTime(s.lastSample);
+      for (const ChannelReading &c : s.channels) {
+        if (c.written) line += ", ch " + std::to_string(c.channel) + Format(" = %.6f", c.value);
+      }
+      if (!AirFlowWord(s).empty()) line += ", air flow " + AirFlowWord(s);
+      if (s.laserFault) line += ", laser FAIL";
+    }
+    Line(line);
+  }
 }
 
 void PlainOutput::Summary(double seconds, int endResult,

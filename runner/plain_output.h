@@ -22,6 +22,8 @@ struct TagOutcome {
 class PlainOutput : public EventSink {
  public:
   PlainOutput(std::FILE *out, bool json) : out_(out), json_(json) {}
+  // Plain lines for --once and --samples: what is wrong, then a line per station.
+  void SetBrief(bool brief) { brief_ = brief; }
 
   void DriverInfo(const std::string &name, const std::string &banner, int blockSize);
   void ColdStart(int result, int stations, const std::string &initFile, int updateRate);
@@ -30,10 +32,12 @@ class PlainOutput : public EventSink {
   void Findings(const std::vector<Finding> &findings, bool all);
   void Running(int durationSeconds);
   void Summary(double seconds, int endResult, const std::vector<StationState> &stations);
+  // One line per station after --once or --samples: its state, the cause, its values.
+  void StationLines(const std::vector<StationState> &stations, int samplesWanted);
 
   void Gate(WallTime time, const std::string &address, double value) override;
-  void Link(WallTime time, int station, int status) override;
-  void Connect(WallTime time, int station, bool connected) override;
+  void Link(WallTime time, int station, int status, const std::string &cause) override;
+  void Connect(WallTime time, int station, bool connected, const std::string &cause) override;
 
  private:
   void Line(const std::string &text);
@@ -42,6 +46,7 @@ class PlainOutput : public EventSink {
   std::mutex mutex_;
   std::FILE *out_;
   bool json_;
+  bool brief_ = false;
 };
 
 // `text` as a JSON string, quotes included.

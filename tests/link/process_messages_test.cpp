@@ -357,6 +357,7 @@ struct LengthCase {
   Bytes bytes;
   bool linkLost;
   bool corruptLine;
+  const char *cause;  // completes "Station 1 ..." in the detail line; null: none
 };
 
 std::ostream &operator<<(std::ostream &os, const LengthCase &c) {
@@ -364,14 +365,16 @@ std::ostream &operator<<(std::ostream &os, const LengthCase &c) {
 }
 
 const LengthCase kLengthCases[] = {
-    {"MinusOne", PacketHeader(-1, 0), true, true},
-    {"BelowTheHeader", PacketHeader(17, 0), true, true},
-    {"HeaderOnly", PacketHeader(18, 0), false, false},
-    {"HeaderOnlyClaimingMessages", PacketHeader(18, 3), false, false},
-    {"FillsTheBuffer", BuildPacket({OpaqueMessage(77, 5000 - 18 - 8)}), false, false},
-    {"BeyondTheBuffer", Concat(PacketHeader(5001, 1), Bytes(4983, 0)), true, true},
-    {"TwoToThe31", PacketHeader(INT_MIN, 0), true, true},
-    {"WrongMagic", PacketHeader(18, 0, 0xDEADBEEE), true, false},
+    {"MinusOne", PacketHeader(-1, 0), true, true, "sent a packet of impossible length"},
+    {"BelowTheHeader", PacketHeader(17, 0), true, true, "sent a packet of impossible length"},
+    {"HeaderOnly", PacketHeader(18, 0), false, false, nullptr},
+    {"HeaderOnlyClaimingMessages", PacketHeader(18, 3), false, false, nullptr},
+    {"FillsTheBuffer", BuildPacket({OpaqueMessage(77, 5000 - 18 - 8)}), false, false, nullptr},
+    {"BeyondTheBuffer", Concat(PacketHeader(5001, 1), Bytes(4983, 0)), true, true,
+     "sent a packet of impossible length"},
+    {"TwoToThe31", PacketHeader(INT_MIN, 0), true, true, "sent a packet of impossible length"},
+    {"WrongMagic", PacketHeader(18, 0, 0xDEADBEEE), true, false,
+     "sent bytes that do not begin a packet"},
 };
 
 class PacketLength : public testing::TestWithParam<LengthCase> {};
@@ -387,6 +390,8 @@ TEST_P(PacketLength, IsCheckedBeforeTheBodyIsReceived) {
   EXPECT_EQ(outcome.linkLost, c.linkLost);
   std::vector<std::string> expected;
   if (c.corruptLine) expected.push_back("DEVADO: ProcessMessages() Countnet Sent Corrupt Packet");
+  if (c.cause != nullptr)
+    expected.push_back(std::string("DEVADO: ProcessMessages() Station 1 ") + c.cause);
   EXPECT_EQ(log.Texts(), expected);
 }
 
@@ -399,6 +404,7 @@ struct BreakCase {
   const char *name;
   Bytes before;  // what the station sends before the connection breaks
   bool reset;
+  const char *cause;
 };
 
 std::ostream &operator<<(std::ostream &os, const BreakCase &c) {
@@ -406,10 +412,11 @@ std::ostream &operator<<(std::ostream &os, const BreakCase &c) {
 }
 
 const BreakCase kBreakCases[] = {
-    {"ClosedBetweenPackets", {}, false},
-    {"ResetBetweenPackets", {}, true},
-    {"ClosedInsideTheHeader", Prefix(PacketHeader(40, 1), 10), false},
-    {"ClosedInsideTheBody", Concat(PacketHeader(40, 1), Bytes(10, 0)), false},
+    {"ClosedBetweenPackets", {}, false, "closed the connection"},
+    {"ResetBetweenPackets", {}, true, "broke the connection (socket error 10054)"},
+    {"ClosedInsideTheHeader", Prefix(PacketHeader(40, 1), 10), false, "closed the connection"},
+    {"ClosedInsideTheBody", Concat(PacketHeader(40, 1), Bytes(10, 0)), false,
+     "closed the connection"},
 };
 
 class BrokenStream : public testing::TestWithParam<BreakCase> {};
@@ -426,8 +433,9 @@ TEST_P(BrokenStream, IsReportedAsALostLink) {
   Outcome outcome = Process(link);
   EXPECT_EQ(outcome.result, 0);
   EXPECT_TRUE(outcome.linkLost);
-  EXPECT_EQ(log.Texts(),
-            std::vector<std::string>{"DEVADO: ProcessMessages() Countnet Sent Corrupt Packet"});
+  EXPECT_EQ(log.Texts(), (std::vector<std::string>{
+                             "DEVADO: ProcessMessages() Countnet Sent Corrupt Packet",
+                             std::string("DEVADO: ProcessMessages() Station 1 ") + c.cause}));
 }
 
 INSTANTIATE_TEST_SUITE_P(ProcessMessages, BrokenStream, testing::ValuesIn(kBreakCases),
@@ -444,7 +452,10 @@ TEST(ProcessMessages, APacketThatStallsIsGivenUpAsALostLink) {
   EXPECT_EQ(outcome.result, 0);
   EXPECT_TRUE(outcome.linkLost);
   EXPECT_EQ(log.Texts(),
-            std::vector<std::string>{"DEVADO: ProcessMessages() Countnet Sent Corrupt Packet"});
+            (std::vector<std::string>{
+                "DEVADO: ProcessMessages() Countnet Sent Corrupt Packet",
+                "DEVADO: ProcessMessages() Station 1 sent a packet that was not complete within "
+                "2 s"}));
 }
 
 }  // namespace

@@ -65,13 +65,19 @@ TEST_F(StationSockets, RefusingAndLateStationsFailAndLeaveTheSocketAlone) {
   ASSERT_TRUE(late.ok());
   win::SOCKET filler = ConnectTo(TestAddress(53), 10000);
   ASSERT_NE(filler, INVALID_SOCKET);
-  for (const std::string &address : {TestAddress(52), TestAddress(53)}) {
+  const struct {
+    std::string address;
+    const char *cause;  // the detail line that follows the failure
+  } cases[] = {{TestAddress(52), "refused the connection"},
+               {TestAddress(53), "did not answer within 500 ms"}};
+  for (const auto &c : cases) {
     LogCapture log;
     std::int32_t socket = 4321;
-    EXPECT_EQ(InitDOVCh(block(), address.c_str(), &socket), 0) << address;
-    EXPECT_EQ(socket, 4321) << address;
-    EXPECT_EQ(log.Texts(), std::vector<std::string>{
-                               "OxaDOV01: InitDOVCh() Failed to connect to IP Address " + address});
+    EXPECT_EQ(InitDOVCh(block(), c.address.c_str(), &socket), 0) << c.address;
+    EXPECT_EQ(socket, 4321) << c.address;
+    EXPECT_EQ(log.Texts(), (std::vector<std::string>{
+                               "OxaDOV01: InitDOVCh() Failed to connect to IP Address " + c.address,
+                               "OxaDOV01: InitDOVCh() IP Address " + c.address + " " + c.cause}));
   }
   win::closesocket(filler);
 }
@@ -97,6 +103,7 @@ TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
   EXPECT_EQ(log.Texts(),
             (std::vector<std::string>{
                 "OxaDOV01: InitDOVCh() Failed to connect to IP Address " + silent,
+                "OxaDOV01: InitDOVCh() IP Address " + silent + " refused the connection",
                 "OxaDOV1: InitFms() Failed to connect to PLC 03 I.P. addr " + silent,
                 "OxaDOV01: InitDOVCh() Socket connected. IP " + listening + " Socket " + s,
                 "OxaDOV1: InitFms() PLC 07 I.P. " + listening + " Socket " + s +
