@@ -69,17 +69,32 @@ struct OnceCase {
   const char *name;
   int listening;                    // stations 1..listening answer; the last configured one may not
   int configured;                   // stations 1..configured are in the init file
+  sim::FaultMode lastFault;         // of the last listening station
   const char *tags;                 // null: the default tags (2 channels and the air flow)
   int status;                       // the exit status
   std::vector<std::string> states;  // per configured station
 };
 
 const OnceCase kOnceCases[] = {
-    {"EveryStationWorks", 2, 2, nullptr, 0, {"ok", "ok"}},
-    {"AStationRefuses", 1, 2, nullptr, 3, {"ok", "not connected: refused the connection"}},
+    {"EveryStationWorks", 2, 2, sim::FaultMode::kNone, nullptr, 0, {"ok", "ok"}},
+    {"AStationRefuses",
+     1,
+     2,
+     sim::FaultMode::kNone,
+     nullptr,
+     3,
+     {"ok", "not connected: refused the connection"}},
+    {"AStationNeverAnswers",
+     2,
+     2,
+     sim::FaultMode::kLate,
+     nullptr,
+     3,
+     {"ok", "not connected: did not answer within 500 ms"}},
     {"ATagIsRefused",
      1,
      1,
+     sim::FaultMode::kNone,
      "001F0000 float\n001F0001 float\n001AIR_FLOW uint16\n009F0000 float\n",
      3,
      {"ok"}},
@@ -90,7 +105,9 @@ class Once : public testing::TestWithParam<OnceCase> {};
 TEST_P(Once, TellsAScriptWhetherTheInstallationWorks) {
   const OnceCase &c = GetParam();
   std::vector<std::unique_ptr<sim::Station>> stations;
-  for (int n = 1; n <= c.listening; ++n) stations.push_back(StartStation(n));
+  for (int n = 1; n <= c.listening; ++n) {
+    stations.push_back(StartStation(n, n == c.listening ? c.lastFault : sim::FaultMode::kNone));
+  }
   WorkDirectory directory;
   std::vector<std::string> init = {"UPDATE RATE = 1"};
   for (int n = 1; n <= c.configured; ++n)
@@ -122,10 +139,10 @@ TEST_P(Once, TellsAScriptWhetherTheInstallationWorks) {
     EXPECT_EQ(line["airFlow"], "ok");
   }
   for (const json &connect : OfKind(events, "connect")) {
-    bool refused = connect["station"].get<int>() > c.listening;
-    EXPECT_EQ(connect["connected"], !refused) << connect;
-    if (refused) {
-      EXPECT_EQ(connect["cause"], "refused the connection") << connect;
+    std::string state = c.states.at(connect["station"].get<int>() - 1);
+    EXPECT_EQ(connect["connected"], state == "ok") << connect;
+    if (state != "ok") {
+      EXPECT_EQ("not connected: " + connect.value("cause", ""), state) << connect;
     }
   }
   // The CSV: its header, and a row per sample of each working station (its lines end as
