@@ -4,7 +4,9 @@
 #   install-deps.sh [GROUP...]
 # The Linux build of the driver and its tools (cmake, g++ with -m32) is always installed;
 # the groups add to it:
-#   tests     GoogleTest, Google Benchmark, clang for the fuzz targets, the MinGW cross compiler
+#   tests     GoogleTest, Google Benchmark, clang for the fuzz targets, the MinGW cross compiler,
+#             and what checking the packages takes: the i386 C and C++ runtime that the Debian
+#             package depends on, dpkg-shlibdeps, groff for the man pages, unzip
 #   helgrind  valgrind and the i386 C library's debug symbols it needs
 #   wine      Wine, to run the Windows build
 #   qemu      qemu-user, to run i386 programs on a kernel that cannot
@@ -18,7 +20,8 @@ for group in "$@"; do
     linux) ;;
     tests)
       packages+=(clang libclang-rt-14-dev libgtest-dev:i386 libgmock-dev:i386
-        libbenchmark-dev:i386 g++-mingw-w64-i686-posix) ;;
+        libbenchmark-dev:i386 g++-mingw-w64-i686-posix
+        libc6:i386 libgcc-s1:i386 libstdc++6:i386 dpkg-dev groff-base unzip) ;;
     helgrind) packages+=(valgrind libc6-dbg:i386) ;;
     wine) packages+=(wine wine32:i386) ;;
     qemu) packages+=(qemu-user-static) ;;
