@@ -24,5 +24,7 @@ class DriverLibrary {
   OxaMainFunction oxaMain_ = nullptr;
 };
 
-// The driver's file name on this platform, in the directory of the running program.
+// The driver's file name on this platform, in the directory of the running program (whose
+// path is `programPath`, argv[0]); on Linux, when there is none there, the installed driver
+// if there is one (see driver_library.cpp).
 std::string DefaultDriverPath(const char *programPath);

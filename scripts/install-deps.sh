@@ -5,7 +5,9 @@
 # The Linux build of the driver and its tools (cmake, g++ with -m32) is always installed;
 # the groups add to it:
 #   tests     GoogleTest, Google Benchmark, a JSON parser, clang for the fuzz targets, the
-#             MinGW cross compiler
+#             MinGW cross compiler, and what checking the packages takes: the i386 C and C++
+#             runtime that the Debian package depends on, dpkg-shlibdeps, groff for the man
+#             pages, unzip
 #   helgrind  valgrind and the i386 C library's debug symbols it needs
 #   wine      Wine, to run the Windows build
 #   qemu      qemu-user, to run i386 programs on a kernel that cannot
@@ -19,7 +21,8 @@ for group in "$@"; do
     linux) ;;
     tests)
       packages+=(clang libclang-rt-14-dev libgtest-dev:i386 libgmock-dev:i386
-        libbenchmark-dev:i386 g++-mingw-w64-i686-posix nlohmann-json3-dev) ;;
+        libbenchmark-dev:i386 g++-mingw-w64-i686-posix nlohmann-json3-dev
+        libc6:i386 libgcc-s1:i386 libstdc++6:i386 dpkg-dev groff-base unzip) ;;
     helgrind) packages+=(valgrind libc6-dbg:i386) ;;
     wine) packages+=(wine wine32:i386) ;;
     qemu) packages+=(qemu-user-static) ;;

@@ -7,9 +7,11 @@
 #   4. the libFuzzer targets (clang) for a short while on the checked-in corpus,
 #   5. the Windows suite under Wine,
 # then checks that the driver answers its information command byte for byte alike on
-# both platforms. Every suite runs even when an earlier one failed; the summary at the end
-# lists each suite as passed, failed or not run (with the reason), and the exit status is
-# nonzero when any suite failed.
+# both platforms, and makes the Debian package and the Windows zip, checks what they
+# hold, installs the Debian package and runs its programs (removing it again), and runs
+# the programs of the unpacked zip under Wine. Every suite runs even when an earlier one
+# failed; the summary at the end lists each suite as passed, failed or not run (with the
+# reason), and the exit status is nonzero when any suite failed.
 #
 # On a machine whose kernel cannot run i386 programs, the i386 programs run through
 # qemu-user (see preflight.sh); Wine and helgrind cannot work there, so the Windows
@@ -191,12 +193,183 @@ compare_driver_information() {
   fi
 }
 
+# make_package <dir> <extension>: makes the package of the build in <dir> (into
+# <dir>/packages, emptied first) and prints its path.
+make_package() {
+  rm -rf "$1/packages"
+  cmake --build "$1" --target package >"$1/package.log" 2>&1 || { tail -n 30 "$1/package.log" >&2; return 1; }
+  ls "$1"/packages/*."$2"
+}
+
+# same_files <what> <found> <expected>: the two lists of files hold the same names.
+same_files() {
+  diff <(sort "$2") <(sort "$3") >"$2.diff" && return 0
+  echo "$1: not the files expected (< in the package, > expected but missing):"
+  cat "$2.diff"
+  return 1
+}
+
+# Runs an installed program as a user does, by its name through PATH, from a folder of
+# its own; through the i386 launcher, which needs the program's path, where there is one.
+run_installed() {  # run_installed <folder> <program> [arguments...]
+  local folder=$1 program=$2
+  shift 2
+  if [ ${#i386_launcher[@]} -eq 0 ]; then
+    (cd "$folder" && "$program" "$@")
+  else
+    (cd "$folder" && "${i386_launcher[@]}" "$(command -v "$program")" "$@")
+  fi
+}
+
+debian_package() {
+  local name="Debian package" dir=build/linux deb version libdir scratch problems=() program doc
+  [ -x "$dir/bin/devado-host" ] || { fail "$name: not made: the Linux build failed"; return; }
+  echo "== $name: making, listing, installing and running it"
+  deb=$(make_package "$dir" deb) || { fail "$name: FAILED: cpack failed (log in $dir/package.log)"; return; }
+  dpkg-deb -c "$deb" | tee "$dir/packages/contents.txt"
+  libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$dir/CMakeCache.txt")
+  awk '$1 !~ /^d/ {print $6}' "$dir/packages/contents.txt" >"$dir/packages/files.txt"
+  {
+    printf './usr/bin/%s\n' devado-host countnet-sim
+    printf '%s\n' "./usr/${libdir:-lib}/devado/"{libdevado.so,libdov_pakt.so,libhevpro.so}
+    printf './usr/share/man/man1/%s\n' devado-host.1 countnet-sim.1
+    printf './usr/share/doc/devado/%s\n' README.md DEVADO01.int
+    for doc in docs/*.md; do echo "./usr/share/doc/devado/${doc#docs/}"; done
+  } >"$dir/packages/expected.txt"
+  same_files "$name" "$dir/packages/files.txt" "$dir/packages/expected.txt" || problems+=("not the files expected")
+  [ "$(dpkg-deb -f "$deb" Package)" = devado-tools ] || problems+=("package name is not devado-tools")
+  [ "$(dpkg-deb -f "$deb" Architecture)" = i386 ] || problems+=("architecture is not i386")
+  version=$(dpkg-deb -f "$deb" Version)
+
+  # What the package holds, unpacked as a package's build tree (where dpkg-shlibdeps
+  # expects it): the libraries that its programs and libraries need come from the packages
+  # it depends on, as dpkg-shlibdeps finds them; the man pages render without a warning;
+  # no file looks for libraries in the build tree.
+  scratch=$(mktemp -d)
+  local tree=$scratch/debian/devado-tools depends needed elf
+  mkdir "$scratch/debian" "$scratch/run"
+  dpkg-deb -R "$deb" "$tree"
+  printf 'Source: devado\n\nPackage: devado-tools\nArchitecture: i386\n' >"$scratch/debian/control"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  needed=$(cd "$scratch" && dpkg-shlibdeps -O debian/devado-tools/usr/bin/* \
+    "debian/devado-tools/usr/${libdir:-lib}/devado"/* 2>"$root/$dir/packages/shlibdeps.log" |
+    sed -n 's/^shlibs:Depends=//p')
+  [ -n "$needed" ] && [ "$needed" = "$depends" ] ||
+    problems+=("Depends is '$depends', but dpkg-shlibdeps finds '$needed' (log in $dir/packages/shlibdeps.log)")
+  groff -man -ww -z "$tree"/usr/share/man/man1/*.1 2>"$dir/packages/man.log" && [ ! -s "$dir/packages/man.log" ] ||
+    problems+=("the man pages have troff warnings: $(head -n 3 "$dir/packages/man.log" | tr '\n' ' ')")
+  for elf in "$tree"/usr/bin/* "$tree/usr/${libdir:-lib}/devado"/*; do
+    ! readelf -d "$elf" | grep -E 'R(UN)?PATH' | grep -qF "$root" ||
+      problems+=("$(basename "$elf") looks for libraries in the build tree")
+  done
+
+  local installed="" line
+  if dpkg -s devado-tools >/dev/null 2>&1; then
+    installed="not installed: devado-tools is installed on this machine already, and stays as it is"
+  elif [ "$(id -u)" -ne 0 ] && ! sudo -n true 2>/dev/null; then
+    installed="not installed: that needs root or password-less sudo"
+  elif ! as_root dpkg -i "$deb" >"$dir/packages/install.log" 2>&1; then
+    cat "$dir/packages/install.log"
+    problems+=("dpkg -i failed (log in $dir/packages/install.log)")
+    as_root dpkg --purge devado-tools >/dev/null 2>&1 || true
+  else
+    [ "$(command -v devado-host)" = /usr/bin/devado-host ] ||
+      problems+=("PATH finds devado-host at '$(command -v devado-host)', not /usr/bin/devado-host")
+    for program in devado-host countnet-sim; do
+      line=$(run_installed "$scratch/run" "$program" --version 2>&1) || true
+      echo "installed $program --version: $line"
+      [ "$line" = "$program $version" ] || problems+=("installed $program --version says '$line'")
+    done
+    # Without --driver the installed runner finds the installed driver, loads it and shows
+    # what the driver of the build tree shows.
+    if run_installed "$scratch/run" devado-host --hex >"$dir/packages/hex-installed.txt" 2>&1 &&
+      ${i386_launcher[@]+"${i386_launcher[@]}"} "$dir/bin/devado-host" --hex >"$dir/packages/hex-built.txt" &&
+      cmp -s "$dir/packages/hex-installed.txt" "$dir/packages/hex-built.txt"; then
+      echo "installed devado-host --hex: the installed driver loads ($(wc -l <"$dir/packages/hex-installed.txt") fields)"
+    else
+      head -n 3 "$dir/packages/hex-installed.txt"
+      problems+=("the installed devado-host does not load the installed driver")
+    fi
+    as_root dpkg --purge devado-tools >>"$dir/packages/install.log" 2>&1 && ! dpkg -s devado-tools >/dev/null 2>&1 &&
+      [ ! -e /usr/bin/devado-host ] || problems+=("dpkg --purge left the package behind")
+    installed="installed, both programs tell version $version, the runner loads the installed driver, removed again"
+  fi
+  rm -rf "$scratch"
+  if [ ${#problems[@]} -eq 0 ]; then
+    note "$name: $(basename "$deb"): the $(wc -l <"$dir/packages/files.txt") files expected,\
+ Depends as dpkg-shlibdeps finds; $installed"
+  else
+    fail "$name: FAILED: $(printf '%s; ' "${problems[@]}" | sed 's/; $//')"
+  fi
+}
+
+windows_package() {
+  local name="Windows zip" dir=build/windows zip top version scratch problems=() line program doc
+  [ -f "$dir/bin/devado-host.exe" ] || { fail "$name: not made: the Windows build failed"; return; }
+  echo "== $name: making and listing it, and running it under Wine"
+  zip=$(make_package "$dir" zip) || { fail "$name: FAILED: cpack failed (log in $dir/package.log)"; return; }
+  unzip -l "$zip"
+  top=$(basename "$zip" .zip)
+  version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$dir/CPackConfig.cmake")
+  unzip -Z1 "$zip" | grep -v '/$' >"$dir/packages/files.txt"
+  {
+    echo "$top/DEVADO01.int"
+    printf '%s\n' "$top/driver/"{devado.dll,dov_pakt.dll}
+    printf '%s\n' "$top/tools/"{devado-host.exe,countnet-sim.exe,devado.dll,dov_pakt.dll,hevpro.dll}
+    echo "$top/tools/README-tools.txt"
+    echo "$top/docs/README.md"
+    for doc in docs/*.md; do echo "$top/$doc"; done
+  } >"$dir/packages/expected.txt"
+  same_files "$name" "$dir/packages/files.txt" "$dir/packages/expected.txt" || problems+=("not the files expected")
+  unzip -p "$zip" "$top/DEVADO01.int" | tr -d '\r' | cmp -s - docs/DEVADO01.int ||
+    problems+=("its DEVADO01.int is not docs/DEVADO01.int")
+
+  local ran
+  if [ "$i386_native" -ne 1 ]; then
+    ran="not run: this machine cannot run 32-bit programs natively (Wine needs that)"
+  elif ! preflight_wine "$root/$dir/wineprefix"; then
+    problems+=("Wine does not start")
+  else
+    scratch=$(mktemp -d)
+    unzip -q "$zip" -d "$scratch"
+    for program in devado-host countnet-sim; do
+      line=$(cd "$scratch/$top" && wine "tools/$program.exe" --version </dev/null 2>&1 | tr -d '\r')
+      echo "wine tools/$program.exe --version: $line"
+      [ "$line" = "$program $version" ] || problems+=("tools/$program.exe --version says '$line'")
+    done
+    # The runner loads the driver beside it, with the DLLs of tools/, as the build does.
+    (cd "$scratch/$top" && wine tools/devado-host.exe --hex </dev/null 2>&1 | tr -d '\r') >"$dir/packages/hex-zip.txt"
+    if wine "$dir/bin/devado-host.exe" --hex </dev/null 2>&1 | tr -d '\r' | cmp -s - "$dir/packages/hex-zip.txt"; then
+      echo "wine tools/devado-host.exe --hex: the driver in tools/ loads ($(wc -l <"$dir/packages/hex-zip.txt") fields)"
+    else
+      head -n 3 "$dir/packages/hex-zip.txt"
+      problems+=("tools/devado-host.exe does not load the driver beside it")
+    fi
+    stop_wine
+    rm -rf "$scratch"
+    ran="unpacked and run under Wine: both programs tell version $version, the runner loads the driver in tools/"
+  fi
+  if [ ${#problems[@]} -eq 0 ]; then
+    note "$name: $(basename "$zip"): the $(wc -l <"$dir/packages/files.txt") files expected; $ran"
+  else
+    fail "$name: FAILED: $(printf '%s; ' "${problems[@]}" | sed 's/; $//')"
+  fi
+}
+
+# The packages of both builds: made, listed and checked; the Debian package installed, its
+# programs run and removed again; the Windows zip unpacked and its programs run under Wine.
+packages_suite() {
+  debian_package
+  windows_package
+}
+
 trap stop_wine EXIT
 linux_suite || true
 helgrind_suite || true
 asan_suite || true
 fuzz_suite || true
 windows_suite || true
+packages_suite || true
 
 echo "== Summary"
 printf '%s\n' "${summary[@]}"

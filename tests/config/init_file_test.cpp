@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "config/init_file.h"
@@ -173,6 +175,33 @@ TEST(InitFile, AFolderOfThatNameIsAFileThatCannotBeRead) {
   EXPECT_EQ(ReadInitFile(host.get()), 0);
   EXPECT_EQ(log.Texts(), std::vector<std::string>{"DEVADO03: ReadInitFile() File 'DEVADO03.int' "
                                                   "not found. Driver not loaded!"});
+}
+
+// The sample that ships with the packages: its remarks must stay remarks, with either line
+// end (the Windows package carries it with CR LF).
+TEST(InitFile, TheSampleSetsItsThreeLinesAndPassesOverItsRemarks) {
+  std::ifstream sample(DEVADO_SAMPLE_INIT_FILE, std::ios::binary);  // before leaving the cwd
+  ASSERT_TRUE(sample) << DEVADO_SAMPLE_INIT_FILE;
+  std::stringstream content;
+  content << sample.rdbuf();
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(content, line);) lines.push_back(line);
+  ASSERT_GT(lines.size(), 3u);
+  for (const char *lineEnd : {"\n", "\r\n"}) {
+    WorkDirectory directory;
+    directory.WriteInitFile(kInstance, lines, lineEnd);
+    HostBlock host(0xFF);
+    ApplyDefaults(*host.get());
+    host.get()->instanceNumber.Set(kInstance);
+    LogCapture log;
+
+    EXPECT_EQ(ReadInitFile(host.get()), 1);
+
+    ExpectBlock(host.get(), {"Sample", {}, 10, {{1, "192.168.10.21"}, {2, "192.168.10.22"}}, {}});
+    EXPECT_EQ(log.Texts(), (std::vector<std::string>{RateSet(10), StationSet(1, "192.168.10.21"),
+                                                     StationSet(2, "192.168.10.22")}))
+        << (lineEnd[0] == '\r' ? "CR LF" : "LF");
+  }
 }
 
 // The rule of the init file and of the connect alike.
