@@ -25,10 +25,18 @@ struct PollSet {
 
   bool Add(const fd_set *set, short events) {
     if (set == nullptr) return true;
+    // The first set's sockets are taken as they come, without a search: a socket that it
+    // names twice is polled twice, which poll allows.
+    bool first = count == 0;
     for (u_int i = 0; i < set->fd_count && i < kFdSetSize; ++i) {
       SOCKET s = set->fd_array[i];
       if (s > static_cast<SOCKET>(INT_MAX)) return false;
-      Find(static_cast<int>(s), static_cast<int>(i))->events |= events;
+      int fd = static_cast<int>(s);
+      if (first) {
+        fds[count++] = pollfd{fd, events, 0};
+      } else {
+        Find(fd, static_cast<int>(i))->events |= events;
+      }
     }
     return true;
   }
