@@ -105,6 +105,7 @@ extern "C" uint16_t HevGetGateDef(uint8_t, int gateId, void *definition328) {
       std::lock_guard<std::mutex> guard(state.lock);
       ++state.gateDefCalls;
       delayMs = state.gateDefDelayMs;
+      MarkChangedLocked(state);  // a test may wait for the count
     }
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> guard(state.lock);

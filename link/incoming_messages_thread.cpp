@@ -148,8 +148,7 @@ class IncomingMessages {
       }
     }
     if (look.sendBroke || now - watch.lastData > silence_) {
-      LogFailCause(station, look.sendBroke, now - watch.lastData);
-      Fail(station, current);
+      Fail(station, current, [&] { LogFailCause(station, look.sendBroke, now - watch.lastData); });
       return;
     }
     auto s = static_cast<win::SOCKET>(current.socket);
@@ -190,8 +189,15 @@ class IncomingMessages {
   // Retires the connection, closes it, and reports the station failed. A connection
   // that someone else replaced meanwhile is theirs, not failed.
   void Fail(int station, const StationLink::Connection &connection) {
+    Fail(station, connection, [] {});
+  }
+
+  // `logCause` says why, just before the driver's own line, once the failure is certain.
+  template <typename LogCause>
+  void Fail(int station, const StationLink::Connection &connection, LogCause logCause) {
     StationLink &link = state_.stations[station];
     if (!link.Fail(connection.number)) return;
+    logCause();
     NoteVacancy(state_);
     err(kLogOperational, "OxaDOV%.02d: Comms Fail. Station %d IP Addr %s. Closing Socket %d",
         copy_.instance, station, copy_.addresses[station], connection.socket);

@@ -44,11 +44,15 @@ class SocketsReOpen {
       Clock::time_point nextDue = due + pause * (next - station);
       if (Clock::now() < nextDue) {
         WaitForVacancy(state_, seen, nextDue);
-        // The entries whose time has come and gone needed nothing.
+        // The entries whose time has come and gone while the thread slept needed nothing
+        // when it fell asleep; one that lost its connection since is visited at once.
         long long passed = (Clock::now() - due) / pause;
-        passed = std::min<long long>(std::max<long long>(passed, 0), next - station);
-        station += static_cast<int>(passed);
-        due += pause * passed;
+        int end = station + static_cast<int>(std::min<long long>(std::max<long long>(passed, 0),
+                                                                 next - station));
+        int first = station;
+        while (first < end && !NeedsConnection(first)) ++first;
+        due += pause * (first - station);
+        station = first;
         continue;
       }
       if (next == kStationCount) break;

@@ -52,7 +52,7 @@ void EventLog::AddGate(int gateId, const std::string &address, int station, int 
 void EventLog::CountSample(StationState &station, int slot, WallTime now) {
   auto last = lastSlot_.find(station.number);
   if (last == lastSlot_.end() || slot <= last->second) {
-    CloseSample(station, now);  // one that ended without its last gate
+    CloseSample(station, true);  // one whose last gate the driver had nothing for
     ++station.samples;
     station.laserFault = false;  // until this sample's lines say otherwise
     sampleOpen_[station.number] = true;
@@ -82,16 +82,19 @@ void EventLog::SetSampleSink(SampleSink *samples) {
 }
 
 void EventLog::FlushSamples() {
-  WallTime now = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
-  for (StationState &station : stations_) CloseSample(station, now);
+  // A sample cut short by driver end is written as far as it came, but not counted whole.
+  for (StationState &station : stations_) CloseSample(station, false);
 }
 
-void EventLog::CloseSample(StationState &station, WallTime now) {
+// A sample is whole once its last gate is written, or when the next one begins. Its time
+// is that of its gate writes, not of the moment it is found whole.
+void EventLog::CloseSample(StationState &station, bool whole) {
   bool &open = sampleOpen_[station.number];
   if (!open) return;
   open = false;
-  if (samples_ != nullptr) samples_->Sample(now, station);
+  if (whole) ++station.completed;
+  if (samples_ != nullptr) samples_->Sample(station.lastSample, station);
 }
 
 // The slot that a sample's gate writes end with: the air flow, else the highest channel.
@@ -109,7 +112,7 @@ void EventLog::OnGateWrite(int gateId, double value) {
   if (station != nullptr) {
     CountSample(*station, gate->second.slot, now);
     Record(*station, gate->second, value);
-    if (gate->second.slot == LastSlot(*station)) CloseSample(*station, now);
+    if (gate->second.slot == LastSlot(*station)) CloseSample(*station, true);
   }
   if (sink_ != nullptr) sink_->Gate(now, gate->second.address, value);
 }

@@ -38,7 +38,8 @@ struct StationState {
   WallTime linkSince{};
   bool sampled = false;
   WallTime lastSample{};
-  long samples = 0;
+  long samples = 0;    // begun: counted at a sample's first gate write
+  long completed = 0;  // whole: counted once the sample's last gate is written
   long writes = 0;
   long failures = 0;
   long recoveries = 0;
@@ -114,7 +115,7 @@ class EventLog {
 
   StationState *Find(int station);
   void CountSample(StationState &station, int slot, WallTime now);
-  void CloseSample(StationState &station, WallTime now);
+  void CloseSample(StationState &station, bool whole);
   int LastSlot(const StationState &station) const;
   void Record(StationState &station, const Gate &gate, double value);
   // False for a line not worth showing among the recent ones.

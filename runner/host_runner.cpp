@@ -184,7 +184,7 @@ void Redraw(const Run &run, const EventLog &events, SteadyClock::time_point star
 
 bool EveryStationDelivered(const EventLog &events, int samples) {
   for (const StationState &station : events.Snapshot(0).stations) {
-    if (station.samples < samples) return false;
+    if (station.completed < samples) return false;
   }
   return true;
 }
@@ -295,8 +295,8 @@ int RunStatus(const Run &run, const std::vector<StationState> &stations) {
   bool fine = run.refusedTags == 0;
   for (const StationState &s : stations) {
     bool neverConnected = s.link == LinkState::kNotConnected || s.link == LinkState::kWaiting;
-    fine =
-        fine && !neverConnected && s.link != LinkState::kFailed && s.samples >= run.options.samples;
+    fine = fine && !neverConnected && s.link != LinkState::kFailed &&
+           s.completed >= run.options.samples;
   }
   return fine ? 0 : kExitInstallationProblem;
 }
@@ -338,6 +338,7 @@ int Commission(const DriverLibrary &driver, Run &run) {
   double seconds = RunUntilDone(run, events);
   int result = session.End();
   events.FlushSamples();
+  events.SetSampleSink(nullptr);  // the CSV writer goes before the runtime's observers do
   if (run.live) ShowCursor(stdout, true);
   std::vector<StationState> stations = events.Snapshot(0).stations;
   if (run.options.samples > 0) printer.StationLines(stations, run.options.samples);

@@ -32,10 +32,38 @@ std::string StationNumber(int station) {
 
 }  // namespace
 
+namespace {
+
+// Whether the bytes are well-formed UTF-8 (no check for overlong forms or surrogates,
+// which JSON parsers accept as they come).
+bool IsUtf8(const std::string &text) {
+  for (std::size_t i = 0; i < text.size();) {
+    auto c = static_cast<unsigned char>(text[i]);
+    int more = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
+    if (more < 0 || text.size() - i <= static_cast<std::size_t>(more)) return false;
+    for (int k = 1; k <= more; ++k) {
+      if ((static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) >> 6) != 0x2) {
+        return false;
+      }
+    }
+    i += static_cast<std::size_t>(more) + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Text that is not UTF-8 (a tag address in a single-byte code page, say) is taken byte
+// for byte as Latin-1, so that the line stays valid JSON.
 std::string JsonString(const std::string &text) {
+  bool latin1 = !IsUtf8(text);
   std::string json = "\"";
   for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
+    if (latin1 && c >= 0x80) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      json += escape;
+    } else if (c == '"' || c == '\\') {
       json += '\\';
       json += static_cast<char>(c);
     } else if (c == '\n') {
@@ -172,9 +200,9 @@ std::string Verdict(const StationState &s, int samplesWanted) {
     return "not connected" + (s.cause.empty() ? "" : ": " + s.cause);
   }
   if (s.link == LinkState::kFailed) return "failed" + (s.cause.empty() ? "" : ": " + s.cause);
-  if (s.samples < samplesWanted) {
-    return "connected, but " + std::to_string(s.samples) + " of " + std::to_string(samplesWanted) +
-           " samples arrived";
+  if (s.completed < samplesWanted) {
+    return "connected, but " + std::to_string(s.completed) + " of " +
+           std::to_string(samplesWanted) + " samples arrived";
   }
   return "ok";
 }
@@ -198,14 +226,14 @@ void PlainOutput::StationLines(const std::vector<StationState> &stations, int sa
       Line("{\"event\":\"station\",\"station\":" + std::to_string(s.number) +
            ",\"address\":" + JsonString(s.address) +
            ",\"ok\":" + (verdict == "ok" ? "true" : "false") + ",\"state\":" + JsonString(verdict) +
-           ",\"samples\":" + std::to_string(s.samples) + ",\"values\":[" + values + "]" +
+           ",\"samples\":" + std::to_string(s.completed) + ",\"values\":[" + values + "]" +
            ",\"airFlow\":" + (AirFlowWord(s).empty() ? "null" : JsonString(AirFlowWord(s))) +
            ",\"laserFault\":" + (s.laserFault ? "true" : "false") + "}");
       continue;
     }
     std::string line = "station " + StationNumber(s.number) + "  " + s.address + "  " + verdict;
     if (s.sampled) {
-      line += "; " + std::to_string(s.samples) + (s.samples == 1 ? " sample" : " samples") +
+      line += "; " + std::to_string(s.completed) + (s.completed == 1 ? " sample" : " samples") +
               ", last " + IsoTime(s.lastSample);
       for (const ChannelReading &c : s.channels) {
         if (c.written) line += ", ch " + std::to_string(c.channel) + Format(" = %.6f", c.value);

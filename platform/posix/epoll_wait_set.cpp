@@ -51,17 +51,36 @@ class EpollWaitSet {
     if (ready < 0) return -1;
     int withEvents = 0;
     for (int e = 0; e < ready; ++e) {
-      pollfd &entry = fds[entries_[events_[e].data.fd].index];
+      pollfd *entry = EntryOf(events_[e].data.u64, fds, count);
+      if (entry == nullptr) continue;
       // epoll's event bits are poll's on Linux.
-      entry.revents = static_cast<short>(events_[e].events & (entry.events | POLLERR | POLLHUP));
-      if (entry.revents != 0) ++withEvents;
+      entry->revents = static_cast<short>(events_[e].events & (entry->events | POLLERR | POLLHUP));
+      if (entry->revents != 0) ++withEvents;
     }
     return withEvents;
   }
 
  private:
+  // An event's data: the descriptor and the generation it was registered for, so that an
+  // event of a registration that outlived its socket (a copy of the descriptor kept open
+  // elsewhere) is never taken for the socket that now has the number.
+  static std::uint64_t EventData(int fd, std::uint32_t generation) {
+    return (static_cast<std::uint64_t>(generation) << 32) | static_cast<std::uint32_t>(fd);
+  }
+
+  pollfd *EntryOf(std::uint64_t data, pollfd *fds, int count) {
+    int fd = static_cast<int>(static_cast<std::uint32_t>(data));
+    auto generation = static_cast<std::uint32_t>(data >> 32);
+    if (fd < 0 || static_cast<std::size_t>(fd) >= entries_.size()) return nullptr;
+    const Entry &entry = entries_[fd];
+    if (!entry.registered || entry.generation != generation) return nullptr;
+    if (entry.index >= count || fds[entry.index].fd != fd) return nullptr;
+    return &fds[entry.index];
+  }
+
   struct Entry {
     bool registered = false;
+    bool listed = false;  // in named_
     std::uint32_t generation = 0;
     short events = 0;
     int index = 0;            // in this round's pollfd array
@@ -95,7 +114,7 @@ class EpollWaitSet {
     std::uint32_t generation = GenerationOf(fd);
     epoll_event event{};
     event.events = static_cast<std::uint32_t>(wanted.events);
-    event.data.fd = fd;
+    event.data.u64 = EventData(fd, generation);
     if (entry.registered && entry.generation != generation) {
       // The socket it was made for is closed, which ended its registration with it.
       ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
@@ -104,7 +123,8 @@ class EpollWaitSet {
     if (!entry.registered) {
       if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) return false;
       entry.registered = true;
-      named_.push_back(fd);
+      if (!entry.listed) named_.push_back(fd);
+      entry.listed = true;
     } else if (entry.events != wanted.events) {
       if (::epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) != 0) return false;
     }
@@ -125,6 +145,7 @@ class EpollWaitSet {
       }
       if (entry.generation == GenerationOf(fd)) ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
       entry.registered = false;
+      entry.listed = false;
     }
     named_.resize(kept);
   }
@@ -159,10 +180,30 @@ void NextSocketGeneration(int fd) {
   anyGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
+namespace {
+
+// Plain pointers: a thread_local with a destructor would keep the library loaded for as
+// long as any thread that ever waited lives.
+thread_local bool epollAllowed = false;
+thread_local EpollWaitSet *waitSet = nullptr;
+
+}  // namespace
+
+void AllowEpollOnThisThread() {
+  epollAllowed = true;
+}
+
+void ReleaseThisThreadsWaitSet() {
+  delete waitSet;
+  waitSet = nullptr;
+  epollAllowed = false;
+}
+
 int EpollWait(pollfd *fds, int count, int timeoutMs) {
+  if (!epollAllowed) return kPollInstead;
   try {
-    thread_local EpollWaitSet waitSet;
-    return waitSet.Wait(fds, count, timeoutMs);
+    if (waitSet == nullptr) waitSet = new EpollWaitSet;
+    return waitSet->Wait(fds, count, timeoutMs);
   } catch (...) {
     // Out of memory for the registrations: poll() needs none.
     return kPollInstead;

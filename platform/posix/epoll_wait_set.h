@@ -24,5 +24,11 @@ void NextSocketGeneration(int fd);
 constexpr int kPollInstead = -2;
 int EpollWait(pollfd *fds, int count, int timeoutMs);
 
+// Only threads that the emulation starts wait through epoll, and their wait set goes with
+// them: a thread of the host (cold start's connects run on one) keeps nothing of the
+// library, which the host may unload once driver end has returned.
+void AllowEpollOnThisThread();
+void ReleaseThisThreadsWaitSet();
+
 }  // namespace posix
 }  // namespace win

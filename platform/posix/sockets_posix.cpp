@@ -280,8 +280,16 @@ int closesocket(SOCKET s) {
   if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
   // After close() the descriptor is released even when EINTR is reported, so it is
   // never retried: a retry could close a descriptor that another thread just opened.
+  // Moved on before and after: a wait that looked at the number in between, and found
+  // the socket still open, registers it anew next time.
   posix::NextSocketGeneration(fd);
-  if (::close(fd) < 0 && errno != EINTR) return FailErrno();
+  int rc = ::close(fd);
+  int closeErrno = errno;
+  posix::NextSocketGeneration(fd);
+  if (rc < 0 && closeErrno != EINTR) {
+    errno = closeErrno;
+    return FailErrno();
+  }
   return 0;
 }
 

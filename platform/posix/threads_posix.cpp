@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "platform/posix/epoll_wait_set.h"
 #include "platform/posix/thread_handles.h"
 #include "platform/winapi.h"
 
@@ -24,7 +25,9 @@ struct ThreadStart {
 void *RunThread(void *raw) {
   ThreadStart begin = *static_cast<ThreadStart *>(raw);
   delete static_cast<ThreadStart *>(raw);
+  posix::AllowEpollOnThisThread();
   begin.start(begin.argument);
+  posix::ReleaseThisThreadsWaitSet();
   return nullptr;
 }
 
@@ -36,7 +39,9 @@ struct ThreadStartEx {
 void *RunThreadEx(void *raw) {
   ThreadStartEx begin = *static_cast<ThreadStartEx *>(raw);
   delete static_cast<ThreadStartEx *>(raw);
+  posix::AllowEpollOnThisThread();
   begin.start(begin.argument);
+  posix::ReleaseThisThreadsWaitSet();
   return nullptr;
 }
 

@@ -252,15 +252,13 @@ TEST_F(LinkOwnership, TagsParsedWhileTheStationIsReconnectedAreArmed) {
 
   LogCapture log;
   ASSERT_TRUE(station.Start());
-  // Parse again and again through the moment the re-open thread connects station 1.
-  int parsedAfterConnect = 0;
+  // Parse again and again up to the moment the re-open thread connects station 1, and
+  // not after: the arming that comes with the new connection must cover the last parse.
   auto deadline = Clock::now() + std::chrono::milliseconds(kGenerousMs);
-  while (parsedAfterConnect < 20 && Clock::now() < deadline) {
-    bool connected = station.Connections() > 0;
+  while (station.Connections() == 0 && Clock::now() < deadline) {
     ASSERT_EQ(driver.Parse(ChannelTag(1, 0), 100, kHevGateFloat), 0);
-    if (connected) ++parsedAfterConnect;
   }
-  ASSERT_EQ(parsedAfterConnect, 20) << "the station was never connected";
+  ASSERT_GT(station.Connections(), 0) << "the station was never connected";
 
   // Samples come only from a configured station: the tag is armed on the new connection.
   EXPECT_TRUE(DataFlows(1, kGenerousMs));
@@ -290,7 +288,8 @@ TEST_F(LinkOwnership, DriverEndStopsTheReArmingOfAReconnectedStation) {
   EXPECT_EQ(driver.EndOxa(), 0);
   std::uint32_t atEnd = HevCtlGateDefCalls();
   EXPECT_FALSE(Contains(log.Texts(), "did not end in time")) << "the walk heeds the stop";
-  EXPECT_LT(atEnd - before, static_cast<std::uint32_t>(kTags)) << "the walk was cut short";
+  // A walk that ignored the stop would go on for driver end's 10 s, about 100 more calls.
+  EXPECT_LE(atEnd - before, 10u) << "the walk stopped within a call or two of driver end";
 }
 
 // A station that takes nothing: once its buffers are full, a send cannot finish, and the
