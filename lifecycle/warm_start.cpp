@@ -18,9 +18,8 @@ int WarmStart(CommandBlock *command) {
   err(kLogOperational, "OxaDOV%d: WarmStart() PLC %d", instance, station);
   // The old connection is retired, for the receiving thread to close: it may be reading
   // it at this moment.
-  if (state.stations[station].Retire()) {
-    NoteVacancy(state);
-  } else {
+  StationLink &link = state.stations[station];
+  if (!link.BeginReplacement()) {
     err(kLogOperational, "OxaDOV%d: WarmStart() PLC %d Closing socket failed status = %d", instance,
         station, SOCKET_ERROR);
   }
@@ -29,6 +28,9 @@ int WarmStart(CommandBlock *command) {
   std::int32_t socket = kNoSocket;
   if (ConnectStation(instance, address, &socket) != 1 ||
       !HandOverConnection(state, station, socket, Handover::kReplace)) {
+    // The station is left to the re-open thread.
+    link.GiveUpReplacement();
+    NoteVacancy(state);
     err(kLogOperational, "OxaDOV%d: WarmStart() Failed to reconnect PLC %d TCP/IP Address %s",
         instance, station, address);
     return kCommandFailed;

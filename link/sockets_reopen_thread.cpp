@@ -63,8 +63,7 @@ class SocketsReOpen {
   }
 
   bool NeedsConnection(int station) const {
-    return copy_.addresses[station][0] != '\0' &&
-           state_.stations[station].Current().socket == kNoSocket;
+    return copy_.addresses[station][0] != '\0' && state_.stations[station].Vacant();
   }
 
   // Connects the station again and hands the connection over armed. Every host call

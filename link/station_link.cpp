@@ -36,12 +36,13 @@ void StationLink::RetireLocked() {
 void StationLink::Install(std::int32_t socket) {
   std::lock_guard<std::mutex> guard(lock_);
   RetireLocked();
+  replacing_ = false;
   Publish(socket);
 }
 
 bool StationLink::InstallIfVacant(std::int32_t socket) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (socket_ != kNoSocket) return false;
+  if (socket_ != kNoSocket || replacing_) return false;
   Publish(socket);
   return true;
 }
@@ -51,6 +52,24 @@ bool StationLink::Retire() {
   if (socket_ == kNoSocket) return false;
   RetireLocked();
   return true;
+}
+
+bool StationLink::Vacant() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return socket_ == kNoSocket && !replacing_;
+}
+
+bool StationLink::BeginReplacement() {
+  std::lock_guard<std::mutex> guard(lock_);
+  replacing_ = true;
+  if (socket_ == kNoSocket) return false;
+  RetireLocked();
+  return true;
+}
+
+void StationLink::GiveUpReplacement() {
+  std::lock_guard<std::mutex> guard(lock_);
+  replacing_ = false;
 }
 
 void StationLink::Objects::Set(void *packet, void *message) {

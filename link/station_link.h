@@ -38,10 +38,22 @@ class StationLink {
 
   // Makes `socket` the station's connection; one that it replaces is retired.
   void Install(std::int32_t socket);
-  // Installs `socket` only while the station has no connection; false otherwise.
+  // Installs `socket` only while the station has no connection and no one is replacing
+  // it; false otherwise.
   bool InstallIfVacant(std::int32_t socket);
   // Retires the current connection; false when there was none.
   bool Retire();
+  // Whether the station waits for someone to connect it: no connection, and no
+  // replacement under way.
+  bool Vacant() const;
+  // A replacement (warm start) begins: the current connection is retired, and until the
+  // new one is installed (or the replacement is given up) the station is not vacant, so
+  // that the re-open thread does not connect it at the same time: a station keeps one
+  // connection and drops the older when a newer arrives. False when there was no
+  // connection to retire.
+  bool BeginReplacement();
+  // The replacement could not connect: the station is vacant from now on.
+  void GiveUpReplacement();
 
   // A send of one whole packet on the current connection. While it lasts, no other send
   // runs and the socket stays open; the station's packet objects are the sender's.
@@ -112,6 +124,7 @@ class StationLink {
   std::mutex sending_;
   // All guarded by lock_:
   std::int32_t socket_ = kNoSocket;
+  bool replacing_ = false;
   std::uint32_t number_ = 0;
   std::vector<std::int32_t> retired_;
   std::int32_t socketInSend_ = kNoSocket;
