@@ -8,7 +8,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include "sim/station.h"
@@ -92,9 +91,8 @@ TEST(HostRun, ShowsTheGateWritesOfEachStationAndEndsTheDriver) {
 
   std::map<std::string, int> writes;
   // ISO 8601 with date, milliseconds and zone offset.
-  const std::regex isoTime(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}[+-]\d{2}:\d{2})");
   for (const std::string &line : Events(run, "gate")) {
-    EXPECT_TRUE(std::regex_match(Member(line, "time"), isoTime)) << line;
+    EXPECT_TRUE(testing_support::IsIsoTime(Member(line, "time"))) << line;
     ++writes[Member(line, "address")];
     if (Member(line, "address").find("AIR_FLOW") != std::string::npos) {
       EXPECT_EQ(Member(line, "value"), "1.000000") << line;

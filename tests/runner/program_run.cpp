@@ -37,4 +37,18 @@ int ExitStatus(int systemResult) {
 #endif
 }
 
+bool IsIsoTime(const std::string &text) {
+  // D: a digit; every other character stands for itself; 'S' is the zone's sign.
+  const std::string shape = "DDDD-DD-DDTDD:DD:DD.DDDSDD:DD";
+  if (text.size() != shape.size()) return false;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    char c = text[i];
+    bool fits = shape[i] == 'D'   ? c >= '0' && c <= '9'
+                : shape[i] == 'S' ? c == '+' || c == '-'
+                                  : c == shape[i];
+    if (!fits) return false;
+  }
+  return true;
+}
+
 }  // namespace testing_support
