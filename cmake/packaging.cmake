@@ -41,6 +41,9 @@ else()
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${devado_docs} ${PROJECT_SOURCE_DIR}/docs/DEVADO01.int
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The gateway service; systemd finds units of packages under /usr/lib/systemd/system.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/systemd/devado-host.service
+          DESTINATION lib/systemd/system)
 endif()
 
 set(CPACK_PACKAGE_NAME devado)

@@ -8,7 +8,7 @@
 
 #include "runner/event_log.h"
 
-class CsvOutput : public SampleSink {
+class CsvOutput : public StationSink {
  public:
   // `channels`: the highest channel of any station's tags plus one: the columns.
   CsvOutput(std::FILE *file, int channels);

@@ -76,9 +76,18 @@ void EventLog::Record(StationState &station, const Gate &gate, double value) {
   }
 }
 
-void EventLog::SetSampleSink(SampleSink *samples) {
+void EventLog::AddStationSink(StationSink *sink) {
   std::lock_guard<std::mutex> lock(mutex_);
-  samples_ = samples;
+  stationSinks_.push_back(sink);
+}
+
+void EventLog::ClearStationSinks() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stationSinks_.clear();
+}
+
+void EventLog::TellLinkChanged(const StationState &station) {
+  for (StationSink *sink : stationSinks_) sink->LinkChanged(station);
 }
 
 void EventLog::FlushSamples() {
@@ -94,7 +103,7 @@ void EventLog::CloseSample(StationState &station, bool whole) {
   if (!open) return;
   open = false;
   if (whole) ++station.completed;
-  if (samples_ != nullptr) samples_->Sample(station.lastSample, station);
+  for (StationSink *sink : stationSinks_) sink->Sample(station.lastSample, station);
 }
 
 // The slot that a sample's gate writes end with: the air flow, else the highest channel.
@@ -138,6 +147,7 @@ void EventLog::OnLinkStatus(int station, int status) {
     state->cause = cause;
     if (failed) state->stale = state->sampled;
     ++(failed ? state->failures : state->recoveries);
+    TellLinkChanged(*state);
   }
   if (sink_ != nullptr) sink_->Link(now, station, status, cause);
 }
@@ -178,11 +188,13 @@ bool EventLog::TakeFacts(const std::string &text, WallTime now) {
     state->link = connected ? LinkState::kConnected : LinkState::kNotConnected;
     state->linkSince = now;
     state->cause = cause;
+    TellLinkChanged(*state);
   } else if (state != nullptr && state->link == LinkState::kNotConnected) {
     // A failed link becomes "restored" only when the driver reports it so.
     state->link = LinkState::kConnected;
     state->linkSince = now;
     state->cause.clear();
+    TellLinkChanged(*state);
   }
   return true;
 }
@@ -193,6 +205,13 @@ void EventLog::OnLogLine(int level, const std::string &text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (capturing_ && std::this_thread::get_id() == captureThread_) captured_.push_back(line);
   if (TakeFacts(line, now)) Keep({now, level, line, false});
+}
+
+void EventLog::OnMqttNotice(WallTime time, const std::string &text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  LogEntry entry{time, 0, text, false};
+  entry.mqtt = true;
+  Keep(entry);
 }
 
 void EventLog::Keep(const LogEntry &entry) {
@@ -219,7 +238,9 @@ EventSnapshot EventLog::Snapshot(std::size_t recentLines, bool withDetail) const
   snapshot.stations = stations_;
   for (auto line = lines_.rbegin(); line != lines_.rend(); ++line) {
     if (snapshot.recentLines.size() >= recentLines) break;
-    if (withDetail || line->linkReport || line->level != 0) snapshot.recentLines.push_back(*line);
+    if (withDetail || line->linkReport || line->mqtt || line->level != 0) {
+      snapshot.recentLines.push_back(*line);
+    }
   }
   std::reverse(snapshot.recentLines.begin(), snapshot.recentLines.end());
   snapshot.connectResults = connectResults_;

@@ -56,6 +56,7 @@ struct LogEntry {
   int level = 0;
   std::string text;
   bool linkReport = false;  // not a log line: a link status report to the host
+  bool mqtt = false;        // not a log line: what the MQTT broker session reported
 };
 
 struct EventSnapshot {
@@ -77,19 +78,24 @@ class EventSink {
 };
 
 // Receives each whole sample of a station: its state just after the sample's last gate
-// write (or, when the station sent no whole sample, when its next sample begins).
-class SampleSink {
+// write (or, when the station sent no whole sample, when its next sample begins); and,
+// for those who want it, the station's state after each change of its link. Called on
+// the thread that caused the event, one call at a time, with the event log locked.
+class StationSink {
  public:
-  virtual ~SampleSink() = default;
+  virtual ~StationSink() = default;
   virtual void Sample(WallTime time, const StationState &station) = 0;
+  virtual void LinkChanged(const StationState & /*station*/) {}
 };
 
 class EventLog {
  public:
   EventLog(const std::vector<ConfiguredStation> &stations, EventSink *sink);
 
-  void SetSampleSink(SampleSink *samples);
-  // Hands the samples still open to the sample sink (at the end of a run).
+  // The sinks are called in the order they were added. Clear them before any goes.
+  void AddStationSink(StationSink *sink);
+  void ClearStationSinks();
+  // Hands the samples still open to the station sinks (at the end of a run).
   void FlushSamples();
 
   // A tag that the driver accepted: a channel gate, or the air-flow gate (channel -1).
@@ -98,6 +104,8 @@ class EventLog {
   void OnGateWrite(int gateId, double value);
   void OnLinkStatus(int station, int status);
   void OnLogLine(int level, const std::string &text);
+  // What the MQTT broker session reports, kept among the recent lines.
+  void OnMqttNotice(WallTime time, const std::string &text);
 
   // Collects the lines that the calling thread logs until EndCapture.
   void BeginCapture();
@@ -123,10 +131,11 @@ class EventLog {
   // True when the line gave a cause or a device fault.
   bool TakeCause(const LineFacts &facts);
   void Keep(const LogEntry &entry);
+  void TellLinkChanged(const StationState &station);
 
   mutable std::mutex mutex_;
   EventSink *sink_;
-  SampleSink *samples_ = nullptr;
+  std::vector<StationSink *> stationSinks_;
   std::map<int, bool> sampleOpen_;  // per station: a sample begun and not yet handed on
   std::vector<StationState> stations_;
   std::map<int, Gate> gates_;

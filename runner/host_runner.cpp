@@ -24,6 +24,7 @@
 #include "runner/init_file_view.h"
 #include "runner/installation_check.h"
 #include "runner/live_view.h"
+#include "runner/mqtt/plant_publisher.h"
 #include "runner/options.h"
 #include "runner/plain_output.h"
 #include "runner/runtime_hooks.h"
@@ -38,6 +39,8 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::int32_t kReceiveTimeoutCs = 50;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(500);
 constexpr auto kPollPeriod = std::chrono::milliseconds(50);
+// At the end, what waits for the broker has this long to go out.
+constexpr auto kPublishDrain = std::chrono::seconds(5);
 
 // Exit statuses: 0 a run that went as it should, 1 could not run, 2 a bad command line,
 // 3 something of the installation is wrong (see the usage text).
@@ -87,7 +90,8 @@ struct Run {
   int refusedTags = 0;
   bool live = false;
   std::string driverName;
-  std::vector<std::string> notes;  // about the tags, for the live view
+  std::vector<std::string> notes;       // about the tags, for the live view
+  PlantPublisher *publisher = nullptr;  // with --mqtt
 };
 
 bool LoadTags(Run *run) {
@@ -205,6 +209,7 @@ double RunUntilDone(const Run &run, const EventLog &events) {
   auto nextDraw = start;
   while (!StopRequested() && (seconds == 0 || SteadyClock::now() < end)) {
     if (run.options.samples > 0 && EveryStationDelivered(events, run.options.samples)) break;
+    if (run.publisher != nullptr && run.publisher->Refused(nullptr)) break;
     if (run.live && SteadyClock::now() >= nextDraw) {
       Redraw(run, events, start);
       nextDraw += kRedrawPeriod;
@@ -301,6 +306,22 @@ int RunStatus(const Run &run, const std::vector<StationState> &stations) {
   return fine ? 0 : kExitInstallationProblem;
 }
 
+// The publisher's notices go where the run shows its lines: into the live view's recent
+// lines, or printed.
+std::unique_ptr<PlantPublisher> StartPublisher(Run &run, EventLog &events, PlainOutput &printer,
+                                               std::string *error) {
+  PlantPublisher::Notice notice;
+  if (run.live) {
+    notice = [&events](WallTime time, const std::string &text) { events.OnMqttNotice(time, text); };
+  } else {
+    notice = [&printer](WallTime time, const std::string &text) { printer.Mqtt(time, text); };
+  }
+  auto publisher =
+      std::make_unique<PlantPublisher>(run.options.mqtt, run.options.instance, std::move(notice));
+  if (!publisher->Start(error)) return nullptr;
+  return publisher;
+}
+
 int Commission(const DriverLibrary &driver, Run &run) {
   bool json = run.options.output == OutputMode::kJson;
   PlainOutput printer(stdout, json);
@@ -320,7 +341,14 @@ int Commission(const DriverLibrary &driver, Run &run) {
     if (!csvFile) return Fail("cannot write the CSV file " + run.options.csvPath);
     csv = std::make_unique<CsvOutput>(csvFile.get(), ChannelColumns(run.tags));
     csv->Header();
-    events.SetSampleSink(csv.get());
+    events.AddStationSink(csv.get());
+  }
+  std::unique_ptr<PlantPublisher> publisher;
+  if (run.options.mqtt.Enabled()) {
+    publisher = StartPublisher(run, events, printer, &error);
+    if (!publisher) return Fail(error);
+    run.publisher = publisher.get();
+    events.AddStationSink(publisher.get());
   }
   hooks.Attach();
   CatchStopSignals();
@@ -338,14 +366,23 @@ int Commission(const DriverLibrary &driver, Run &run) {
   double seconds = RunUntilDone(run, events);
   int result = session.End();
   events.FlushSamples();
-  events.SetSampleSink(nullptr);  // the CSV writer goes before the runtime's observers do
+  events.ClearStationSinks();  // the sinks go before the runtime's observers do
   if (run.live) ShowCursor(stdout, true);
   std::vector<StationState> stations = events.Snapshot(0).stations;
   if (run.options.samples > 0) printer.StationLines(stations, run.options.samples);
   if (run.options.samples == 0 || run.options.output == OutputMode::kJson) {
     printer.Summary(seconds, result, stations);
   }
-  return RunStatus(run, stations);
+  int status = RunStatus(run, stations);
+  if (publisher) {
+    PublishSummary published = publisher->Finish(kPublishDrain);
+    printer.Publishing(published, publisher->Prefix());
+    std::string refusal;
+    if (publisher->Refused(&refusal)) return Fail(refusal);
+    // Samples that never reached the broker are a gap in the plant's record.
+    if (published.dropped > 0 || published.unsent > 0) status = kExitInstallationProblem;
+  }
+  return status;
 }
 
 // The init file and the tags, and what the check finds in them; 0, or the exit status of
@@ -401,6 +438,7 @@ int main(int argc, char **argv) {
     std::printf("devado-host %s\n", DEVADO_VERSION);
     return 0;
   }
+  if (run.options.mqtt.Enabled() && !BrokerSession::Supported()) return Fail(kNoMqttSupport);
   if (run.options.check) return CheckOffline(run);
   if (run.options.driverPath.empty()) run.options.driverPath = DefaultDriverPath(argv[0]);
   DriverLibrary driver;

@@ -181,10 +181,12 @@ void AddLogLines(const EventSnapshot &snapshot, int room, std::vector<std::strin
   if (count == 0) return;
   lines->push_back(Coloured(kDim,
                             "Driver log and link reports (latest; [32] operational, [0] detail, "
-                            "[host] link report; all lines with --log)"));
+                            "[host] link report, [mqtt] broker; all lines with --log)"));
   for (std::size_t i = snapshot.recentLines.size() - count; i < snapshot.recentLines.size(); ++i) {
     const LogEntry &entry = snapshot.recentLines[i];
-    std::string level = entry.linkReport ? "host" : std::to_string(entry.level);
+    std::string level = entry.linkReport ? "host"
+                        : entry.mqtt     ? "mqtt"
+                                         : std::to_string(entry.level);
     lines->push_back("  " + TimeOfDay(entry.time) + " [" + level + "] " + entry.text);
   }
 }

@@ -1,5 +1,6 @@
 #include "runner/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -9,6 +10,8 @@ constexpr int kMaxInstance = 255;  // the runtime keeps driver indexes 0..254
 constexpr int kMaxChannels = 32;   // a sample holds at most 32 size channels
 constexpr int kMaxDurationSeconds = 1000000;
 constexpr int kMaxSamples = 1000000;
+constexpr int kMaxQueue = 10000000;
+constexpr int kMaxPort = 65535;
 
 bool ToInt(const std::string &text, int low, int high, int *value) {
   if (text.empty()) return false;
@@ -17,6 +20,64 @@ bool ToInt(const std::string &text, int low, int high, int *value) {
   long parsed = std::strtol(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
   *value = static_cast<int>(parsed);
+  return true;
+}
+
+// HOST, HOST:PORT, [IPV6] or [IPV6]:PORT.
+bool TakeBroker(const std::string &text, MqttSettings *mqtt) {
+  std::string host = text;
+  std::string port;
+  if (!text.empty() && text[0] == '[') {
+    std::size_t close = text.find(']');
+    if (close == std::string::npos) return false;
+    host = text.substr(1, close - 1);
+    std::string rest = text.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') return false;
+    if (!rest.empty()) port = rest.substr(1);
+    if (!rest.empty() && port.empty()) return false;
+  } else if (std::count(text.begin(), text.end(), ':') == 1) {
+    host = text.substr(0, text.find(':'));
+    port = text.substr(text.find(':') + 1);
+    if (port.empty()) return false;
+  }
+  if (host.empty()) return false;
+  mqtt->host = host;
+  return port.empty() || ToInt(port, 1, kMaxPort, &mqtt->port);
+}
+
+// A prefix is the start of every topic: no wildcards, no empty levels.
+bool TakePrefix(const std::string &text, MqttSettings *mqtt) {
+  std::string prefix = text;
+  while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
+  bool wildcard = prefix.find_first_of("+#") != std::string::npos;
+  bool emptyLevel =
+      prefix.empty() || prefix.front() == '/' || prefix.find("//") != std::string::npos;
+  if (wildcard || emptyLevel || prefix.find('\0') != std::string::npos) return false;
+  mqtt->prefix = prefix;
+  return true;
+}
+
+bool TakeMqttValue(const std::string &name, const std::string &value, MqttSettings *mqtt,
+                   bool *ok) {
+  if (name == "--mqtt") {
+    *ok = TakeBroker(value, mqtt);
+  } else if (name == "--mqtt-prefix") {
+    *ok = TakePrefix(value, mqtt);
+  } else if (name == "--mqtt-client-id") {
+    mqtt->clientId = value;
+    *ok = !value.empty();
+  } else if (name == "--mqtt-user") {
+    mqtt->user = value;
+    *ok = !value.empty();
+  } else if (name == "--mqtt-password-file") {
+    mqtt->passwordFile = value;
+  } else if (name == "--mqtt-cafile") {
+    mqtt->caFile = value;
+  } else if (name == "--mqtt-queue") {
+    *ok = ToInt(value, 1, kMaxQueue, &mqtt->queue);
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -65,12 +126,32 @@ bool TakeValue(const std::string &name, const std::string &value, Options *optio
   } else if (name == "--csv") {
     options->csvPath = value;
   } else {
+    return TakeMqttValue(name, value, &options->mqtt, ok);
+  }
+  return true;
+}
+
+// The MQTT options that only make sense together.
+bool MqttOptionsFit(const MqttSettings &mqtt, std::string *error) {
+  bool tuned = !mqtt.prefix.empty() || !mqtt.clientId.empty() || !mqtt.user.empty() ||
+               !mqtt.passwordFile.empty() || !mqtt.caFile.empty();
+  if (tuned && !mqtt.Enabled()) {
+    *error = "the --mqtt-... options need --mqtt HOST[:PORT]";
+    return false;
+  }
+  if (mqtt.user.empty() != mqtt.passwordFile.empty()) {
+    *error = "--mqtt-user and --mqtt-password-file go together";
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+std::string MqttSettings::BrokerText() const {
+  bool ipv6 = host.find(':') != std::string::npos;
+  return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(PortInUse());
+}
 
 bool ParseOptions(const std::vector<std::string> &args, Options *options, std::string *error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -92,7 +173,7 @@ bool ParseOptions(const std::vector<std::string> &args, Options *options, std::s
     }
     ++i;
   }
-  return true;
+  return MqttOptionsFit(options->mqtt, error);
 }
 
 std::string UsageText() {
@@ -134,6 +215,22 @@ std::string UsageText() {
          "                  terminal, e.g. a terminal behind a pipe; its size is then\n"
          "                  taken from LINES and COLUMNS\n"
          "  --log FILE      every driver log line, with its time and level, into FILE\n"
+         "  --mqtt HOST[:PORT]\n"
+         "                  also publish every sample and link change to the MQTT broker\n"
+         "                  at HOST (port 1883, or 8883 with --mqtt-cafile); samples are\n"
+         "                  kept while the broker is away and published in order once it\n"
+         "                  is back (Linux build only)\n"
+         "  --mqtt-prefix P the topics' first levels (default devado/<host name>)\n"
+         "  --mqtt-client-id ID\n"
+         "                  the MQTT client id (default devado-<host name>-<instance>)\n"
+         "  --mqtt-user NAME, --mqtt-password-file FILE\n"
+         "                  log in to the broker as NAME with the password that is the\n"
+         "                  first line of FILE (a password is never taken on the command\n"
+         "                  line)\n"
+         "  --mqtt-cafile FILE\n"
+         "                  TLS to the broker, its certificate checked against FILE\n"
+         "  --mqtt-queue N  samples kept while the broker is away (default 10000); when\n"
+         "                  full, the oldest go first and the count is reported\n"
          "  --detail        the live view shows the driver's detail lines (level 0) too\n"
          "  --hex           print the driver information as bytes and stop (for comparing\n"
          "                  the builds of two platforms)\n"
@@ -168,10 +265,12 @@ std::string UsageText() {
          "Exit status: 0 after a run in which every station connected and delivered\n"
          "(with --once or --samples: its samples), no tag was refused and no station was\n"
          "left failed; 1 when the driver library cannot be loaded, the init file cannot\n"
-         "be read, the tag list has errors, the cold start fails or the driver accepts no\n"
-         "tag; 2 for a bad command line; 3 when a station never connected, a tag was\n"
+         "be read, the tag list has errors, the cold start fails, the driver accepts no\n"
+         "tag, or (--mqtt) the MQTT settings cannot be used or the broker refuses the\n"
+         "log-in; 2 for a bad command line; 3 when a station never connected, a tag was\n"
          "refused, a station failed and did not come back, or (--once, --samples) a\n"
-         "station did not deliver, and for --check when something is wrong. So\n"
+         "station did not deliver, or (--mqtt) samples were dropped or never reached the\n"
+         "broker, and for --check when something is wrong. So\n"
          "'devado-host --once && echo OK' tells whether an installation works.\n"
          "\n"
          "Examples:\n"
@@ -179,5 +278,11 @@ std::string UsageText() {
          "  devado-host --tags tags.txt --plain --log driver.log\n"
          "  devado-host --json --duration 10 > events.jsonl\n"
          "  devado-host --check --tags tags.txt\n"
-         "  devado-host --once && echo OK\n";
+         "  devado-host --once && echo OK\n"
+         "  devado-host --plain --mqtt broker.plant.example --tags tags.txt\n"
+         "\n"
+         "MQTT topics (P: the prefix, i: the instance, sss: the station):\n"
+         "  P/i/station/sss/sample  each sample: time, values, air flow, sequence (QoS 1)\n"
+         "  P/i/station/sss/link    the link state and since when (QoS 1, retained)\n"
+         "  P/i/status              online while running, offline once gone (retained)\n";
 }

@@ -2,17 +2,11 @@
 
 #include <cmath>
 
+#include "runner/json_text.h"
+
 namespace {
 
 constexpr int kStatusFailed = 1;
-
-// JSON has no infinity or NaN.
-std::string JsonNumber(double value) {
-  if (!std::isfinite(value)) return "null";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.6f", value);
-  return text;
-}
 
 std::string Format(const char *format, double value) {
   char text[64];
@@ -31,53 +25,6 @@ std::string StationNumber(int station) {
 }
 
 }  // namespace
-
-namespace {
-
-// Whether the bytes are well-formed UTF-8 (no check for overlong forms or surrogates,
-// which JSON parsers accept as they come).
-bool IsUtf8(const std::string &text) {
-  for (std::size_t i = 0; i < text.size();) {
-    auto c = static_cast<unsigned char>(text[i]);
-    int more = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : -1;
-    if (more < 0 || text.size() - i <= static_cast<std::size_t>(more)) return false;
-    for (int k = 1; k <= more; ++k) {
-      if ((static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) >> 6) != 0x2) {
-        return false;
-      }
-    }
-    i += static_cast<std::size_t>(more) + 1;
-  }
-  return true;
-}
-
-}  // namespace
-
-// Text that is not UTF-8 (a tag address in a single-byte code page, say) is taken byte
-// for byte as Latin-1, so that the line stays valid JSON.
-std::string JsonString(const std::string &text) {
-  bool latin1 = !IsUtf8(text);
-  std::string json = "\"";
-  for (unsigned char c : text) {
-    if (latin1 && c >= 0x80) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      json += escape;
-    } else if (c == '"' || c == '\\') {
-      json += '\\';
-      json += static_cast<char>(c);
-    } else if (c == '\n') {
-      json += "\\n";
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      json += escape;
-    } else {
-      json += static_cast<char>(c);
-    }
-  }
-  return json + "\"";
-}
 
 void PlainOutput::Line(const std::string &text) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -178,6 +125,29 @@ void PlainOutput::Link(WallTime time, int station, int status, const std::string
   }
   Line(IsoTime(time) + "  link station " + StationNumber(station) + " " + state +
        (cause.empty() ? "" : ": " + cause));
+}
+
+void PlainOutput::Mqtt(WallTime time, const std::string &text) {
+  if (json_) {
+    Line("{\"time\":" + Quoted(time) + ",\"event\":\"mqtt\",\"text\":" + JsonString(text) + "}");
+    return;
+  }
+  Line(IsoTime(time) + "  mqtt: " + text);
+}
+
+void PlainOutput::Publishing(const PublishSummary &summary, const std::string &prefix) {
+  if (json_) {
+    Line("{\"event\":\"mqttSummary\",\"broker\":" + JsonString(summary.broker) + ",\"prefix\":" +
+         JsonString(prefix) + ",\"published\":" + std::to_string(summary.published) +
+         ",\"dropped\":" + std::to_string(summary.dropped) +
+         ",\"unsent\":" + std::to_string(summary.unsent) +
+         ",\"connections\":" + std::to_string(summary.connections) + "}");
+    return;
+  }
+  Line("MQTT: " + std::to_string(summary.published) + " samples published to " + summary.broker +
+       " under " + prefix + "/, " + std::to_string(summary.dropped) + " dropped (queue full), " +
+       std::to_string(summary.unsent) + " left unsent; connected " +
+       std::to_string(summary.connections) + (summary.connections == 1 ? " time" : " times"));
 }
 
 void PlainOutput::Connect(WallTime time, int station, bool connected, const std::string &cause) {

@@ -9,6 +9,7 @@
 
 #include "runner/event_log.h"
 #include "runner/installation_check.h"
+#include "runner/mqtt/plant_publisher.h"
 #include "runner/tag_list.h"
 
 struct TagOutcome {
@@ -32,6 +33,10 @@ class PlainOutput : public EventSink {
   void Findings(const std::vector<Finding> &findings, bool all);
   void Running(int durationSeconds);
   void Summary(double seconds, int endResult, const std::vector<StationState> &stations);
+  // What the MQTT broker session reported: connected, lost, samples dropped.
+  void Mqtt(WallTime time, const std::string &text);
+  // The publishing's counts, after the summary.
+  void Publishing(const PublishSummary &summary, const std::string &prefix);
   // One line per station after --once or --samples: its state, the cause, its values.
   void StationLines(const std::vector<StationState> &stations, int samplesWanted);
 
@@ -48,6 +53,3 @@ class PlainOutput : public EventSink {
   bool json_;
   bool brief_ = false;
 };
-
-// `text` as a JSON string, quotes included.
-std::string JsonString(const std::string &text);

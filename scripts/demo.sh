@@ -7,10 +7,13 @@
 # the link is reported restored and the data returns. The run ends by itself: the driver
 # is ended and a summary printed.
 #
-#   demo.sh [--wine] [devado-host options...]
+#   demo.sh [--wine] [--mqtt] [devado-host options...]
 #
 # --wine runs the Windows build of the driver and the runner under Wine (the simulator
-# runs natively). Other arguments go to devado-host, e.g. --plain or --json.
+# runs natively). --mqtt starts a mosquitto broker on a loopback address too, has the
+# runner publish every sample and link change to it, and shows afterwards what a
+# subscriber received and the topic tree as a late subscriber sees it. Other arguments
+# go to devado-host, e.g. --plain or --json.
 #
 # On a machine whose kernel cannot run i386 programs they run through qemu-user (see
 # preflight.sh); --wine cannot run there and says so. DEVADO_EMULATE=1 takes the emulated
@@ -24,12 +27,25 @@ jobs=${JOBS:-2}
 source scripts/preflight.sh
 
 wine=0
+mqtt=0
 args=()
 for arg in "$@"; do
-  if [ "$arg" = --wine ]; then wine=1; else args+=("$arg"); fi
+  case $arg in
+    --wine) wine=1 ;;
+    --mqtt) mqtt=1 ;;
+    *) args+=("$arg") ;;
+  esac
 done
 
 ./scripts/install-deps.sh linux >&2
+if [ $mqtt -eq 1 ]; then
+  if [ $wine -eq 1 ]; then
+    echo "demo --wine --mqtt: the Windows build of the runner has no MQTT support; run" \
+      "./scripts/demo.sh --mqtt without --wine." >&2
+    exit 1
+  fi
+  ./scripts/install-deps.sh mqtt >&2
+fi
 preflight_i386 >&2 || exit 1
 if [ $wine -eq 1 ]; then
   if [ "$i386_native" -ne 1 ]; then
@@ -78,12 +94,19 @@ write_run_files() {  # write_run_files <address1> <address2> <address3>
 }
 
 sim_pid=""
+broker_pid=""
+sub_pid=""
 stop_simulator() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  local pid
+  for pid in "$sim_pid" "$sub_pid" "$broker_pid"; do
+    if [ -n "$pid" ]; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
   sim_pid=""
+  sub_pid=""
+  broker_pid=""
   if [ $wine -eq 1 ]; then stop_wine; fi
 }
 trap stop_simulator EXIT
@@ -128,12 +151,70 @@ for attempt in 1 2 3 4; do
 done
 write_run_files "${addresses[@]}"
 
+# The plant's broker, on the loopback address beside the stations: the first of a few
+# ports that nothing holds there. A subscriber takes everything the runner publishes.
+mqtt_args=()
+mqtt_prefix=devado/demo
+start_broker() {  # start_broker <address>
+  local port
+  for port in 1883 18830 18831 18832 18833; do
+    {
+      echo "listener $port $1"
+      echo "allow_anonymous true"
+      # Run as root, the broker would become the user mosquitto.
+      [ "$(id -u)" -ne 0 ] || echo "user root"
+    } >"$run/broker.conf"
+    /usr/sbin/mosquitto -c "$run/broker.conf" >"$run/broker.log" 2>&1 &
+    broker_pid=$!
+    for _ in $(seq 50); do
+      if (exec 3<>"/dev/tcp/$1/$port") 2>/dev/null; then
+        broker="$1:$port"
+        return 0
+      fi
+      kill -0 "$broker_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$broker_pid" 2>/dev/null || true
+    wait "$broker_pid" 2>/dev/null || true
+    broker_pid=""
+  done
+  echo "the MQTT broker did not start on $1 (log in $run/broker.log):" >&2
+  cat "$run/broker.log" >&2
+  return 1
+}
+if [ $mqtt -eq 1 ]; then
+  start_broker "${addresses[0]%.*}.70" || exit 1
+  mosquitto_sub -h "${broker%:*}" -p "${broker##*:}" -t "$mqtt_prefix/#" -v -q 1 \
+    >"$run/mqtt.log" 2>&1 </dev/null &
+  sub_pid=$!
+  mqtt_args=(--mqtt "$broker" --mqtt-prefix "$mqtt_prefix")
+  echo "MQTT broker on $broker; a subscriber writes every message under $mqtt_prefix/ to" \
+    "$run/mqtt.log." >&2
+fi
+
+# What a subscriber received, and the state that the broker keeps for a late one.
+show_mqtt() {
+  local samples links
+  [ $mqtt -eq 1 ] || return 0
+  sleep 1  # the subscriber takes the last messages
+  samples=$(grep -c '/sample ' "$run/mqtt.log" || true)
+  links=$(grep -c '/link ' "$run/mqtt.log" || true)
+  echo
+  echo "== MQTT: the subscriber received $samples samples and $links link messages" \
+    "(all in $run/mqtt.log); the last samples:"
+  grep '/sample ' "$run/mqtt.log" | tail -n 3
+  echo "== The topic tree as a late subscriber sees it now (retained messages):"
+  mosquitto_sub -h "${broker%:*}" -p "${broker##*:}" -t "$mqtt_prefix/#" -v \
+    --retained-only -W 2 2>/dev/null || true
+}
+
 echo "Stations 1-3 on ${addresses[0]}-${addresses[2]##*.} (simulated, log in $run/sim.log);" \
   "station 2 goes silent after 18 s for 14 s. The driver's log goes to $run/driver.log." >&2
 cd "$run"
 rc=0
 if [ $wine -eq 0 ]; then
-  "${host[@]}" --tags tags.txt --duration 60 --log driver.log ${args[@]+"${args[@]}"} || rc=$?
+  "${host[@]}" --tags tags.txt --duration 60 --log driver.log \
+    ${mqtt_args[@]+"${mqtt_args[@]}"} ${args[@]+"${args[@]}"} || rc=$?
 else
   # Wine's console shows neither ANSI sequences nor UTF-8. Through a pipe the runner's
   # output reaches the terminal as it is; the live view is then asked for by name, with
@@ -148,5 +229,6 @@ else
     ${args[@]+"${args[@]}"} </dev/null | cat || rc=$?
 fi
 cd "$root"
+show_mqtt
 stop_simulator
 exit $rc

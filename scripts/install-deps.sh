@@ -2,12 +2,13 @@
 # Installs the packages the builds and tests need, and only those that are missing,
 # so that a machine that already has them never touches apt.
 #   install-deps.sh [GROUP...]
-# The Linux build of the driver and its tools (cmake, g++ with -m32) is always installed;
-# the groups add to it:
+# The Linux build of the driver and its tools (cmake, g++ with -m32, the MQTT client
+# library) is always installed; the groups add to it:
 #   tests     GoogleTest, Google Benchmark, a JSON parser, clang for the fuzz targets, the
 #             MinGW cross compiler, and what checking the packages takes: the i386 C and C++
 #             runtime that the Debian package depends on, dpkg-shlibdeps, groff for the man
-#             pages, unzip
+#             pages, unzip; the mosquitto broker and its clients for the MQTT tests
+#   mqtt      the mosquitto broker and its clients, for the demo's --mqtt
 #   helgrind  valgrind and the i386 C library's debug symbols it needs
 #   wine      Wine, to run the Windows build
 #   qemu      qemu-user, to run i386 programs on a kernel that cannot
@@ -15,14 +16,16 @@
 set -euo pipefail
 
 [ $# -gt 0 ] || set -- tests helgrind wine
-packages=(cmake make g++ g++-multilib)
+packages=(cmake make g++ g++-multilib libmosquitto-dev:i386)
 for group in "$@"; do
   case $group in
     linux) ;;
     tests)
       packages+=(clang libclang-rt-14-dev libgtest-dev:i386 libgmock-dev:i386
         libbenchmark-dev:i386 g++-mingw-w64-i686-posix nlohmann-json3-dev
-        libc6:i386 libgcc-s1:i386 libstdc++6:i386 dpkg-dev groff-base unzip) ;;
+        libc6:i386 libgcc-s1:i386 libstdc++6:i386 dpkg-dev groff-base unzip
+        mosquitto mosquitto-clients) ;;
+    mqtt) packages+=(mosquitto mosquitto-clients) ;;
     helgrind) packages+=(valgrind libc6-dbg:i386) ;;
     wine) packages+=(wine wine32:i386) ;;
     qemu) packages+=(qemu-user-static) ;;

@@ -78,7 +78,14 @@ record_suite() {  # record_suite <name> <status> <ctest log>
   local counts
   counts=$(grep -E 'tests passed|tests failed' "$3" | tail -n 1)
   [ -n "$counts" ] || counts="ctest ended without a result (status $2)"
-  if [ "$2" -eq 0 ]; then note "$1: $counts"; else fail "$1: FAILED: $counts"; fi
+  if [ "$2" -eq 0 ]; then note "$1: $counts"; else fail "$1: FAILED: $counts$(failed_tests_of "$3")"; fi
+}
+failed_tests_of() {  # the failed tests a ctest log lists, and the first lines of each failure
+  local names failures
+  names=$(sed -n '/The following tests FAILED:/,$p' "$1" | grep -E '^[[:space:]]+[0-9]+ - ' | head -n 20)
+  failures=$(grep -A 8 -E ': Failure$' "$1" | head -n 40)
+  [ -z "$names" ] || printf '\n  failed tests:\n%s' "$names"
+  [ -z "$failures" ] || printf '\n  first failures:\n%s' "$failures"
 }
 run_suite() {  # run_suite <name> <dir>
   local rc=0

@@ -189,6 +189,10 @@ TEST(HostRun, RefusesToRunWithoutWhatItNeedsAndSaysWhy) {
        "tags.txt:2: unknown type 'double'"},
       {true, "009F0000 float\n", "--tags tags.txt", "the driver accepted none of the 1 tags"},
       {true, nullptr, "--duration soon", "bad value 'soon' for --duration"},
+      {true, nullptr, "--mqtt 127.0.0.1:0", "bad value '127.0.0.1:0' for --mqtt"},
+      {true, nullptr, "--mqtt 127.0.0.1 --mqtt-user gw --mqtt-password-file missing.txt",
+       DEVADO_BUILD_HAS_MQTT ? "cannot read the MQTT password file missing.txt"
+                             : "this build of devado-host has no MQTT support"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.arguments);

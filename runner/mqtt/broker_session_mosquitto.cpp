@@ -1,0 +1,387 @@
+// The broker session on the client library of the Linux distribution, driven by a loop
+// of its own: the thread waits on the client's socket and on an event that the outbox
+// raises, so a sample goes out as soon as it is put, and an idle session costs nothing.
+#include <mosquitto.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "runner/mqtt/broker_session.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int kKeepAliveSeconds = 30;
+constexpr int kQos = 1;
+// Messages handed to the client and not yet acknowledged: enough to fill a loopback or
+// plant network, few enough that the outbox, not the client, holds what waits.
+constexpr std::size_t kInFlight = 100;
+constexpr auto kFirstPause = std::chrono::seconds(1);
+constexpr auto kLongestPause = std::chrono::seconds(30);
+constexpr auto kConnackDeadline = std::chrono::seconds(10);
+constexpr auto kGoodbyeDeadline = std::chrono::seconds(1);
+constexpr int kIdleWaitMs = 1000;  // the client's keep-alive is looked after this often
+
+enum class Phase { kIdle, kConnecting, kConnected, kRefused };
+
+// CONNACK codes that a new attempt cannot change: the protocol version, the client id,
+// the user name or password, the authorisation.
+bool FinalRefusal(int connack) {
+  return connack == 1 || connack == 2 || connack == 4 || connack == 5;
+}
+
+std::string ErrorText(int rc) {
+  if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
+  return mosquitto_strerror(rc);
+}
+
+bool ReadPassword(const std::string &file, std::string *password, std::string *error) {
+  std::ifstream in(file);
+  if (!in || !std::getline(in, *password)) {
+    *error = "cannot read the MQTT password file " + file;
+    return false;
+  }
+  if (!password->empty() && password->back() == '\r') password->pop_back();
+  if (password->empty()) {
+    *error = "the MQTT password file " + file + " begins with an empty line";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct BrokerSession::Impl {
+  MqttSettings settings;
+  std::string clientId;
+  std::string statusTopic;
+  Outbox *outbox;
+  Notice notice;
+  Greeting greeting;
+
+  mosquitto *client = nullptr;
+  int wakeFd = -1;
+  std::thread thread;
+  std::atomic<bool> stopping{false};
+  std::atomic<long> drainMs{0};
+
+  // Owned by the thread.
+  Phase phase = Phase::kIdle;
+  bool everConnected = false;
+  SteadyClock::time_point nextAttempt{};
+  SteadyClock::duration pause = kFirstPause;
+  SteadyClock::time_point connackDeadline{};
+  std::map<int, bool> inFlight;  // message id: whether it is a sample
+  bool offlineAcked = false;
+  int offlineMid = -1;
+  long droppedTold = 0;
+  SteadyClock::time_point lastDropNotice{};
+
+  mutable std::mutex mutex;  // guards what other threads read
+  SessionReport report;
+  std::string refusal;
+
+  void Tell(const std::string &text) {
+    if (notice) notice(std::chrono::system_clock::now(), text);
+  }
+  std::string Broker() const { return "the broker " + settings.BrokerText(); }
+
+  bool Setup(std::string *error);
+  void Loop();
+  void Attempt();
+  void Lost(const std::string &why);
+  void HandOver();
+  void WaitAndService(int timeoutMs);
+  int TimeoutMs() const;
+  void Goodbye();
+  void Wake() const;
+  void TellDrops();
+
+  static void OnConnect(mosquitto *, void *self, int rc);
+  static void OnDisconnect(mosquitto *, void *self, int rc);
+  static void OnPublish(mosquitto *, void *self, int mid);
+};
+
+bool BrokerSession::Impl::Setup(std::string *error) {
+  std::string password;
+  if (!settings.passwordFile.empty() && !ReadPassword(settings.passwordFile, &password, error)) {
+    return false;
+  }
+  mosquitto_lib_init();
+  client = mosquitto_new(clientId.c_str(), true, this);
+  wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (client == nullptr || wakeFd < 0) {
+    *error = "cannot set up the MQTT client: " + std::string(std::strerror(errno));
+    return false;
+  }
+  mosquitto_connect_callback_set(client, &Impl::OnConnect);
+  mosquitto_disconnect_callback_set(client, &Impl::OnDisconnect);
+  mosquitto_publish_callback_set(client, &Impl::OnPublish);
+  mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM, static_cast<int>(kInFlight));
+  mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
+  if (!settings.user.empty() &&
+      mosquitto_username_pw_set(client, settings.user.c_str(), password.c_str()) != 0) {
+    *error = "the MQTT user name or password cannot be used";
+    return false;
+  }
+  std::fill(password.begin(), password.end(), '\0');
+  if (!settings.caFile.empty() &&
+      mosquitto_tls_set(client, settings.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != 0) {
+    *error = "cannot use the CA file " + settings.caFile + " for TLS to the MQTT broker";
+    return false;
+  }
+  int rc = mosquitto_will_set(client, statusTopic.c_str(), sizeof kStatusOffline - 1,
+                              kStatusOffline, kQos, true);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    *error = "cannot publish to the topic " + statusTopic + ": " + ErrorText(rc);
+    return false;
+  }
+  return true;
+}
+
+void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
+  auto *impl = static_cast<Impl *>(self);
+  if (rc == 0) {
+    impl->phase = Phase::kConnected;
+    impl->pause = kFirstPause;
+    {
+      std::lock_guard<std::mutex> lock(impl->mutex);
+      ++impl->report.connections;
+    }
+    impl->everConnected = true;
+    impl->Tell("connected to " + impl->Broker());
+    if (impl->greeting) impl->greeting();
+    return;
+  }
+  std::string why = mosquitto_connack_string(rc);
+  if (!FinalRefusal(rc)) {
+    impl->Lost(why);
+    return;
+  }
+  impl->phase = Phase::kRefused;
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  impl->refusal =
+      "the MQTT broker " + impl->settings.BrokerText() + " refused the connection: " + why;
+}
+
+void BrokerSession::Impl::OnDisconnect(mosquitto *, void *self, int rc) {
+  auto *impl = static_cast<Impl *>(self);
+  if (impl->phase == Phase::kRefused || impl->stopping) return;
+  if (impl->phase == Phase::kConnecting || impl->phase == Phase::kConnected) {
+    impl->Lost(rc == 0 ? "closed" : ErrorText(rc));
+  }
+}
+
+void BrokerSession::Impl::OnPublish(mosquitto *, void *self, int mid) {
+  auto *impl = static_cast<Impl *>(self);
+  if (mid == impl->offlineMid) impl->offlineAcked = true;
+  auto found = impl->inFlight.find(mid);
+  if (found == impl->inFlight.end()) return;
+  if (found->second) {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    ++impl->report.published;
+  }
+  impl->inFlight.erase(found);
+}
+
+// Messages that the client holds for a connection that broke are sent again by the
+// client itself once it is back, so nothing is taken from the outbox twice.
+void BrokerSession::Impl::Lost(const std::string &why) {
+  bool wasConnected = phase == Phase::kConnected;
+  phase = Phase::kIdle;
+  nextAttempt = SteadyClock::now() + pause;
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause).count();
+  Tell((wasConnected ? "lost " : "cannot reach ") + Broker() + " (" + why + "); trying again in " +
+       std::to_string(seconds) + " s");
+  pause = std::min<SteadyClock::duration>(pause * 2, kLongestPause);
+}
+
+void BrokerSession::Impl::Attempt() {
+  int rc = everConnected ? mosquitto_reconnect_async(client)
+                         : mosquitto_connect_async(client, settings.host.c_str(),
+                                                   settings.PortInUse(), kKeepAliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    phase = Phase::kConnecting;  // so that Lost tells it as a failed attempt
+    Lost(ErrorText(rc));
+    return;
+  }
+  phase = Phase::kConnecting;
+  connackDeadline = SteadyClock::now() + kConnackDeadline;
+}
+
+void BrokerSession::Impl::HandOver() {
+  while (phase == Phase::kConnected && inFlight.size() < kInFlight) {
+    std::vector<OutMessage> batch = outbox->Take(kInFlight - inFlight.size());
+    if (batch.empty()) return;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      const OutMessage &m = batch[i];
+      int mid = 0;
+      int rc = mosquitto_publish(client, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                                 m.payload.data(), kQos, m.retain);
+      if (rc != MOSQ_ERR_SUCCESS) {
+        outbox->PutBack(std::vector<OutMessage>(batch.begin() + static_cast<long>(i), batch.end()));
+        Tell("cannot hand a message to " + Broker() + " (" + ErrorText(rc) + ")");
+        return;
+      }
+      inFlight[mid] = m.sample;
+    }
+  }
+}
+
+int BrokerSession::Impl::TimeoutMs() const {
+  auto until = [](SteadyClock::time_point at) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - SteadyClock::now());
+    return static_cast<int>(std::clamp<long long>(ms.count() + 1, 0, kIdleWaitMs));
+  };
+  if (phase == Phase::kIdle) return until(nextAttempt);
+  if (phase == Phase::kConnecting) return until(connackDeadline);
+  return kIdleWaitMs;
+}
+
+void BrokerSession::Impl::WaitAndService(int timeoutMs) {
+  int socket = mosquitto_socket(client);
+  bool active = phase == Phase::kConnecting || phase == Phase::kConnected;
+  pollfd fds[2] = {{wakeFd, POLLIN, 0}, {socket, POLLIN, 0}};
+  if (mosquitto_want_write(client)) fds[1].events |= POLLOUT;
+  nfds_t count = active && socket >= 0 ? 2 : 1;
+  if (poll(fds, count, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
+    eventfd_t ignored = 0;
+    eventfd_read(wakeFd, &ignored);
+  }
+  if (count < 2) return;
+  if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0) mosquitto_loop_read(client, 1);
+  if (mosquitto_socket(client) >= 0 && mosquitto_want_write(client))
+    mosquitto_loop_write(client, 1);
+  if (mosquitto_socket(client) >= 0) mosquitto_loop_misc(client);
+  bool gone = mosquitto_socket(client) < 0;
+  if (gone && (phase == Phase::kConnecting || phase == Phase::kConnected)) Lost("connection lost");
+  if (phase == Phase::kConnecting && SteadyClock::now() >= connackDeadline) {
+    Lost("no answer within 10 s");
+  }
+}
+
+// At most every 10 s, so that a broker away for hours does not flood the log.
+void BrokerSession::Impl::TellDrops() {
+  long dropped = outbox->Dropped();
+  auto now = SteadyClock::now();
+  if (dropped == droppedTold ||
+      (droppedTold > 0 && now - lastDropNotice < std::chrono::seconds(10))) {
+    return;
+  }
+  droppedTold = dropped;
+  lastDropNotice = now;
+  Tell("the queue is full (" + std::to_string(settings.queue) + " samples): dropped the oldest, " +
+       std::to_string(dropped) + " so far");
+}
+
+void BrokerSession::Impl::Wake() const {
+  if (wakeFd >= 0) eventfd_write(wakeFd, 1);
+}
+
+void BrokerSession::Impl::Loop() {
+  SteadyClock::time_point drainEnd{};
+  bool draining = false;
+  while (phase != Phase::kRefused) {
+    if (stopping && !draining) {
+      draining = true;
+      drainEnd = SteadyClock::now() + std::chrono::milliseconds(drainMs.load());
+    }
+    if (draining && (phase != Phase::kConnected || (outbox->Empty() && inFlight.empty()) ||
+                     SteadyClock::now() >= drainEnd)) {
+      break;
+    }
+    if (phase == Phase::kIdle && SteadyClock::now() >= nextAttempt) Attempt();
+    HandOver();
+    WaitAndService(TimeoutMs());
+    TellDrops();
+  }
+  if (phase == Phase::kConnected) Goodbye();
+}
+
+// A runner that ends says offline itself: the broker keeps the will for one that dies.
+void BrokerSession::Impl::Goodbye() {
+  int rc = mosquitto_publish(client, &offlineMid, statusTopic.c_str(), sizeof kStatusOffline - 1,
+                             kStatusOffline, kQos, true);
+  auto deadline = SteadyClock::now() + kGoodbyeDeadline;
+  while (rc == MOSQ_ERR_SUCCESS && !offlineAcked && phase == Phase::kConnected &&
+         SteadyClock::now() < deadline) {
+    WaitAndService(50);
+  }
+  mosquitto_disconnect(client);
+  if (mosquitto_socket(client) >= 0 && mosquitto_want_write(client))
+    mosquitto_loop_write(client, 1);
+}
+
+BrokerSession::BrokerSession(const MqttSettings &settings, std::string clientId,
+                             std::string statusTopic, Outbox *outbox, Notice notice,
+                             Greeting greeting)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->settings = settings;
+  impl_->clientId = std::move(clientId);
+  impl_->statusTopic = std::move(statusTopic);
+  impl_->outbox = outbox;
+  impl_->notice = std::move(notice);
+  impl_->greeting = std::move(greeting);
+}
+
+BrokerSession::~BrokerSession() {
+  if (impl_->thread.joinable()) Finish(std::chrono::milliseconds(0));
+  impl_->outbox->SetWake(nullptr);
+  if (impl_->client != nullptr) {
+    mosquitto_destroy(impl_->client);
+    mosquitto_lib_cleanup();
+  }
+  if (impl_->wakeFd >= 0) close(impl_->wakeFd);
+}
+
+bool BrokerSession::Supported() {
+  return true;
+}
+
+std::string BrokerSession::HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return std::string();
+  return name;
+}
+
+bool BrokerSession::Start(std::string *error) {
+  if (!impl_->Setup(error)) return false;
+  Impl *impl = impl_.get();
+  impl_->outbox->SetWake([impl] { impl->Wake(); });
+  impl_->thread = std::thread([impl] { impl->Loop(); });
+  return true;
+}
+
+bool BrokerSession::Refused(std::string *why) const {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (impl_->refusal.empty()) return false;
+  if (why != nullptr) *why = impl_->refusal;
+  return true;
+}
+
+SessionReport BrokerSession::Finish(std::chrono::milliseconds drain) {
+  if (impl_->thread.joinable()) {
+    impl_->drainMs = static_cast<long>(drain.count());
+    impl_->stopping = true;
+    impl_->Wake();
+    impl_->thread.join();
+  }
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  SessionReport report = impl_->report;
+  long inFlightSamples = 0;
+  for (const auto &entry : impl_->inFlight) inFlightSamples += entry.second ? 1 : 0;
+  report.unsent = static_cast<long>(impl_->outbox->Samples()) + inFlightSamples;
+  return report;
+}
