@@ -68,8 +68,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
   set(CPACK_DEBIAN_PACKAGE_SECTION misc)
   # The versions the programs and libraries ask of the C library (GLIBC_2.34), of the C++
-  # library (GLIBCXX_3.4.30, from gcc 12) and of libgcc (GCC_7.0.0), as `objdump -T` lists
-  # them. A package of architecture i386 depends on the i386 packages of these names.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 7), libstdc++6 (>= 12)")
+  # library (GLIBCXX_3.4.30, from gcc 12), of libgcc (GCC_7.0.0) and of the MQTT client
+  # library (its 1.6 interface), as `objdump -T` lists them. A package of architecture
+  # i386 depends on the i386 packages of these names.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libc6 (>= 2.34), libgcc-s1 (>= 7), libmosquitto1 (>= 1.6), libstdc++6 (>= 12)")
 endif()
 include(CPack)

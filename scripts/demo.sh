@@ -203,6 +203,8 @@ show_mqtt() {
   echo "== MQTT: the subscriber received $samples samples and $links link messages" \
     "(all in $run/mqtt.log); the last samples:"
   grep '/sample ' "$run/mqtt.log" | tail -n 3
+  echo "== The status and link messages as they came:"
+  grep -E '/(status|link) ' "$run/mqtt.log" || true
   echo "== The topic tree as a late subscriber sees it now (retained messages):"
   mosquitto_sub -h "${broker%:*}" -p "${broker##*:}" -t "$mqtt_prefix/#" -v \
     --retained-only -W 2 2>/dev/null || true

@@ -246,6 +246,7 @@ debian_package() {
     printf '%s\n' "./usr/${libdir:-lib}/devado/"{libdevado.so,libdov_pakt.so,libhevpro.so}
     printf './usr/share/man/man1/%s\n' devado-host.1 countnet-sim.1
     printf './usr/share/doc/devado/%s\n' README.md DEVADO01.int
+    echo ./usr/lib/systemd/system/devado-host.service
     for doc in docs/*.md; do echo "./usr/share/doc/devado/${doc#docs/}"; done
   } >"$dir/packages/expected.txt"
   same_files "$name" "$dir/packages/files.txt" "$dir/packages/expected.txt" || problems+=("not the files expected")
@@ -301,6 +302,12 @@ debian_package() {
     else
       head -n 3 "$dir/packages/hex-installed.txt"
       problems+=("the installed devado-host does not load the installed driver")
+    fi
+    # The service unit as systemd reads it, where the package put it.
+    if command -v systemd-analyze >/dev/null; then
+      systemd-analyze verify --man=no /usr/lib/systemd/system/devado-host.service \
+        >"$dir/packages/unit.log" 2>&1 && ! grep -q . "$dir/packages/unit.log" ||
+        problems+=("systemd finds fault with the service unit: $(head -n 2 "$dir/packages/unit.log" | tr '\n' ' ')")
     fi
     as_root dpkg --purge devado-tools >>"$dir/packages/install.log" 2>&1 && ! dpkg -s devado-tools >/dev/null 2>&1 &&
       [ ! -e /usr/bin/devado-host ] || problems+=("dpkg --purge left the package behind")
