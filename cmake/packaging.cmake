@@ -41,9 +41,15 @@ else()
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${devado_docs} ${PROJECT_SOURCE_DIR}/docs/DEVADO01.int
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The gateway service; systemd finds units of packages under /usr/lib/systemd/system.
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/systemd/devado-host.service
-          DESTINATION lib/systemd/system)
+  # The gateway service, naming the program where it is installed: the prefix is known
+  # only when installing (the package is made with /usr); systemd finds the units of
+  # packages under /usr/lib/systemd/system.
+  install(CODE "
+    set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    set(docdir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
+    configure_file(${PROJECT_SOURCE_DIR}/docs/systemd/devado-host.service.in
+                   ${CMAKE_BINARY_DIR}/devado-host.service @ONLY)")
+  install(FILES ${CMAKE_BINARY_DIR}/devado-host.service DESTINATION lib/systemd/system)
 endif()
 
 set(CPACK_PACKAGE_NAME devado)

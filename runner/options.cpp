@@ -71,8 +71,10 @@ bool TakeMqttValue(const std::string &name, const std::string &value, MqttSettin
     *ok = !value.empty();
   } else if (name == "--mqtt-password-file") {
     mqtt->passwordFile = value;
+    *ok = !value.empty();
   } else if (name == "--mqtt-cafile") {
     mqtt->caFile = value;
+    *ok = !value.empty();
   } else if (name == "--mqtt-queue") {
     *ok = ToInt(value, 1, kMaxQueue, &mqtt->queue);
   } else {
@@ -134,7 +136,8 @@ bool TakeValue(const std::string &name, const std::string &value, Options *optio
 // The MQTT options that only make sense together.
 bool MqttOptionsFit(const MqttSettings &mqtt, std::string *error) {
   bool tuned = !mqtt.prefix.empty() || !mqtt.clientId.empty() || !mqtt.user.empty() ||
-               !mqtt.passwordFile.empty() || !mqtt.caFile.empty();
+               !mqtt.passwordFile.empty() || !mqtt.caFile.empty() ||
+               mqtt.queue != MqttSettings().queue;
   if (tuned && !mqtt.Enabled()) {
     *error = "the --mqtt-... options need --mqtt HOST[:PORT]";
     return false;
@@ -255,7 +258,8 @@ std::string UsageText() {
          "state; a failed station's values stay, dimmed and marked STALE, until new data\n"
          "arrives. Below, the driver's latest log lines, each marked with its level: [32]\n"
          "an operational line, [0] a detail line (shown with --detail), [host] a link\n"
-         "report to the host. NO_COLOR set to anything but empty turns colours off.\n"
+         "report to the host, [mqtt] what the MQTT broker session reports. NO_COLOR set\n"
+         "to anything but empty turns colours off.\n"
          "\n"
          "Times in plain, JSON, CSV and log-file lines are ISO 8601 local times with the\n"
          "date and the zone's offset. The summary counts, per station, the samples (the\n"

@@ -7,7 +7,8 @@
 #   tests     GoogleTest, Google Benchmark, a JSON parser, clang for the fuzz targets, the
 #             MinGW cross compiler, and what checking the packages takes: the i386 C and C++
 #             runtime that the Debian package depends on, dpkg-shlibdeps, groff for the man
-#             pages, unzip; the mosquitto broker and its clients for the MQTT tests
+#             pages, unzip; the mosquitto broker and its clients, and openssl for test
+#             certificates, for the MQTT tests
 #   mqtt      the mosquitto broker and its clients, for the demo's --mqtt
 #   helgrind  valgrind and the i386 C library's debug symbols it needs
 #   wine      Wine, to run the Windows build
@@ -24,7 +25,7 @@ for group in "$@"; do
       packages+=(clang libclang-rt-14-dev libgtest-dev:i386 libgmock-dev:i386
         libbenchmark-dev:i386 g++-mingw-w64-i686-posix nlohmann-json3-dev
         libc6:i386 libgcc-s1:i386 libstdc++6:i386 dpkg-dev groff-base unzip
-        mosquitto mosquitto-clients) ;;
+        mosquitto mosquitto-clients openssl) ;;
     mqtt) packages+=(mosquitto mosquitto-clients) ;;
     helgrind) packages+=(valgrind libc6-dbg:i386) ;;
     wine) packages+=(wine wine32:i386) ;;

@@ -171,9 +171,11 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
     return;
   }
   impl->phase = Phase::kRefused;
-  std::lock_guard<std::mutex> lock(impl->mutex);
-  impl->refusal =
+  std::string refusal =
       "the MQTT broker " + impl->settings.BrokerText() + " refused the connection: " + why;
+  impl->Tell(refusal + "; the run ends");
+  std::lock_guard<std::mutex> lock(impl->mutex);
+  impl->refusal = refusal;
 }
 
 void BrokerSession::Impl::OnDisconnect(mosquitto *, void *self, int rc) {

@@ -51,6 +51,7 @@ const SettingsCase kCases[] = {
     {"--mqtt broker --mqtt-prefix /plant", nullptr, 0, nullptr},
     {"--mqtt broker --mqtt-prefix plant//x", nullptr, 0, nullptr},
     {"--mqtt broker --mqtt-queue 0", nullptr, 0, nullptr},
+    {"--mqtt-queue 5", nullptr, 0, nullptr},
 };
 
 class MqttSettingsLine : public testing::TestWithParam<SettingsCase> {};

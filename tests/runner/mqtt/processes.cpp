@@ -107,6 +107,9 @@ Broker::Broker(const std::string &address, Settings settings)
   } else {
     conf << "allow_anonymous false\npassword_file " << settings_.passwordFile << "\n";
   }
+  if (!settings_.certificate.empty()) {
+    conf << "certfile " << settings_.certificate << "\nkeyfile " << settings_.key << "\n";
+  }
   if (settings_.keepsMessages) {
     conf << "persistence true\npersistence_location " << directory_ << "/\n";
   }

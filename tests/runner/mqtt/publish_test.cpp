@@ -231,7 +231,9 @@ TEST_F(MqttPublishing, ALateSubscriberSeesTheCurrentStateAndAKilledRunnerIsSeenG
 }
 
 TEST_F(MqttPublishing, ABrokerAwayFor10SecondsLosesNoSample) {
-  Broker broker(BrokerAddress(), {"", true});
+  Broker::Settings keeping;
+  keeping.keepsMessages = true;
+  Broker broker(BrokerAddress(), keeping);
   ASSERT_TRUE(broker.Start()) << broker.Log();
   Subscriber historian("historian", true);
   ASSERT_TRUE(historian.Subscribe(broker.Address(), broker.Port(), Topic("#")));
@@ -305,7 +307,9 @@ TEST_P(MqttCredentials, ARefusedLogInEndsTheRunAndNamesTheBroker) {
   ASSERT_EQ(std::system(
                 (std::string(MOSQUITTO_PASSWD_PATH) + " -b users.txt gateway s3cret-word").c_str()),
             0);
-  Broker broker(BrokerAddress(), {std::filesystem::absolute("users.txt").string(), false});
+  Broker::Settings users;
+  users.passwordFile = std::filesystem::absolute("users.txt").string();
+  Broker broker(BrokerAddress(), users);
   ASSERT_TRUE(broker.Start()) << broker.Log();
   StartStations(1, 1);
   directory_.Write("password.txt", std::string(c.password) + "\n");
@@ -332,6 +336,57 @@ INSTANTIATE_TEST_SUITE_P(, MqttCredentials,
                          testing::Values(CredentialCase{"RightPassword", "s3cret-word", 0},
                                          CredentialCase{"WrongPassword", "guessed-word", 1}),
                          [](const testing::TestParamInfo<CredentialCase> &info) {
+                           return info.param.name;
+                         });
+
+// A self-signed certificate for `address` (as its IP address), made with openssl.
+void MakeCertificate(const std::string &name, const std::string &address) {
+  std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -keyout " + name +
+                        ".key -out " + name + ".pem -subj /CN=" + address +
+                        " -addext subjectAltName=IP:" + address + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+struct TlsCase {
+  const char *name;
+  bool trusted;  // the runner's CA file holds the broker's certificate
+  int status;
+};
+
+class MqttTls : public MqttPublishing, public testing::WithParamInterface<TlsCase> {};
+
+TEST_P(MqttTls, PublishesOnlyToABrokerWhoseCertificateIsTrusted) {
+  const TlsCase &c = GetParam();
+  MakeCertificate("broker", BrokerAddress());
+  MakeCertificate("stranger", BrokerAddress());
+  Broker::Settings tls;
+  tls.certificate = std::filesystem::absolute("broker.pem").string();
+  tls.key = std::filesystem::absolute("broker.key").string();
+  Broker broker(BrokerAddress(), tls);
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  StartStations(1, 1);
+
+  auto run = testing_support::RunProgram(
+      kHost, Joined(Arguments(broker, {"--once", "--json", "--mqtt-cafile",
+                                       c.trusted ? "broker.pem" : "stranger.pem"})));
+
+  EXPECT_EQ(ExitStatus(run.status), c.status) << run.errors;
+  std::vector<json> lines;
+  for (const std::string &line : run.lines) lines.push_back(json::parse(line, nullptr, false));
+  json summary = EventOf(lines, "mqttSummary");
+  ASSERT_TRUE(summary.is_object()) << run.errors;
+  EXPECT_EQ(summary["connections"], c.trusted ? 1 : 0);
+  EXPECT_EQ(summary["published"].get<long>() > 0, c.trusted);
+  if (c.trusted) return;
+  json notice = EventOf(lines, "mqtt");
+  EXPECT_EQ(notice.value("text", "").find("cannot reach the broker " + broker.HostPort()), 0u)
+      << notice.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(, MqttTls,
+                         testing::Values(TlsCase{"TrustedCertificate", true, 0},
+                                         TlsCase{"UnknownCertificate", false, 3}),
+                         [](const testing::TestParamInfo<TlsCase> &info) {
                            return info.param.name;
                          });
 
