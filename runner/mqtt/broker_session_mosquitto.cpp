@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -359,6 +360,10 @@ std::string BrokerSession::HostName() {
 }
 
 bool BrokerSession::Start(std::string *error) {
+  // The client library (and TLS beneath it) writes to the broker's socket with write(),
+  // which raises SIGPIPE once the broker has reset the connection. The runner is a
+  // program of its own: a broken connection is an error it handles, not its end.
+  std::signal(SIGPIPE, SIG_IGN);
   if (!impl_->Setup(error)) return false;
   Impl *impl = impl_.get();
   impl_->outbox->SetWake([impl] { impl->Wake(); });
