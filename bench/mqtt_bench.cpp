@@ -41,8 +41,9 @@ struct Usage {
   double cpuSeconds = 0;
 };
 
-// Runs the runner to its end and returns what the kernel counted for it.
-Usage RunHost(const std::vector<std::string> &arguments) {
+// Runs the runner to its end, its output into `outFile`, and returns what the kernel
+// counted for it.
+Usage RunHost(const std::vector<std::string> &arguments, const char *outFile) {
   std::vector<char *> argv;
   std::string path = DEVADO_HOST_PATH;
   argv.push_back(path.data());
@@ -50,7 +51,7 @@ Usage RunHost(const std::vector<std::string> &arguments) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, "host.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
   Usage usage;
@@ -84,6 +85,24 @@ long long EpochMs(const std::string &iso) {
 std::string TimeOf(const std::string &payload) {
   std::size_t at = payload.find("\"time\":\"");
   return at == std::string::npos ? std::string() : payload.substr(at + 8, 29);
+}
+
+// The samples the runner says the broker acknowledged: "MQTT: N samples published ...".
+long Published(const char *outFile) {
+  std::ifstream in(outFile);
+  long published = -1;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("MQTT: ", 0) == 0) published = std::atol(line.c_str() + 6);
+  }
+  return published;
+}
+
+long CountSamples(const testing_support::Subscriber &subscriber) {
+  long count = 0;
+  for (const testing_support::Received &m : subscriber.Messages()) {
+    count += m.topic.size() >= 7 && m.topic.compare(m.topic.size() - 7, 7, "/sample") == 0;
+  }
+  return count;
 }
 
 double Percentile(std::vector<double> values, double p) {
@@ -134,13 +153,25 @@ int main(int argc, char **argv) {
   std::printf("%d stations on %s1..%d, one sample a second each; devado-host runs %d s twice\n",
               count, base.c_str(), count, seconds);
   std::vector<std::string> plain = {"--plain", "--duration", std::to_string(seconds)};
-  Usage without = RunHost(plain);
+  Usage without = RunHost(plain, "/dev/null");
   std::vector<std::string> publishing = plain;
   for (const char *a : {"--mqtt", "", "--mqtt-prefix", ""}) publishing.push_back(a);
   publishing[plain.size() + 1] = broker.HostPort();
   publishing[plain.size() + 3] = kPrefix;
-  Usage with = RunHost(publishing);
-  testing_support::WaitUntil([] { return false; }, std::chrono::seconds(1));  // the last ones
+  Usage with = RunHost(publishing, "host.out");
+  long published = Published("host.out");
+  if (without.status != 0 || with.status != 0 || published <= 0) {
+    std::fprintf(stderr, "the runs failed: exit statuses %d and %d, %ld published\n",
+                 without.status, with.status, published);
+    return 1;
+  }
+  // What the broker acknowledged reaches the subscriber a moment later.
+  if (!testing_support::WaitUntil([&] { return CountSamples(subscriber) >= published; },
+                                  std::chrono::seconds(30))) {
+    std::fprintf(stderr, "the subscriber received %ld of %ld samples\n", CountSamples(subscriber),
+                 published);
+    return 1;
+  }
 
   std::vector<double> latencies;
   long samples = 0;
@@ -151,12 +182,11 @@ int main(int argc, char **argv) {
     auto arrived = std::chrono::duration_cast<std::chrono::milliseconds>(m.at.time_since_epoch());
     if (written > 0) latencies.push_back(static_cast<double>(arrived.count() - written));
   }
-  std::printf("runner exit statuses: %d without, %d with --mqtt\n", without.status, with.status);
   std::printf("runner CPU: %.2f s without, %.2f s with --mqtt (%.2f%% and %.2f%% of a core)\n",
               without.cpuSeconds, with.cpuSeconds, 100 * without.cpuSeconds / seconds,
               100 * with.cpuSeconds / seconds);
-  std::printf("samples received by the subscriber: %ld (%.1f a second)\n", samples,
-              static_cast<double>(samples) / seconds);
+  std::printf("samples published: %ld; received by the subscriber: %ld (%.1f a second)\n",
+              published, samples, static_cast<double>(samples) / seconds);
   if (samples > 0) {
     std::printf("publishing CPU per sample: %.1f us\n",
                 1e6 * (with.cpuSeconds - without.cpuSeconds) / static_cast<double>(samples));

@@ -350,6 +350,9 @@ int Commission(const DriverLibrary &driver, Run &run) {
     run.publisher = publisher.get();
     events.AddStationSink(publisher.get());
   }
+  // Whichever way the run ends, the sinks leave the event log before they go.
+  std::unique_ptr<EventLog, void (*)(EventLog *)> sinksOut(
+      &events, [](EventLog *log) { log->ClearStationSinks(); });
   hooks.Attach();
   CatchStopSignals();
   HostSession session(driver, run.options.instance);

@@ -21,6 +21,7 @@ inline constexpr char kNoMqttSupport[] =
 struct SessionReport {
   long published = 0;   // samples the broker acknowledged
   long unsent = 0;      // samples still waiting at the end
+  long rejected = 0;    // samples the client refused outright (let go)
   int connections = 0;  // times the broker accepted the connection
 };
 

@@ -3,13 +3,14 @@
 // raises, so a sample goes out as soon as it is put, and an idle session costs nothing.
 #include <mosquitto.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -27,12 +28,19 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int kKeepAliveSeconds = 30;
 constexpr int kQos = 1;
 // Messages handed to the client and not yet acknowledged: enough to fill a loopback or
-// plant network, few enough that the outbox, not the client, holds what waits.
+// plant network, few enough that the outbox, not the client, holds what waits. One more
+// is allowed by the client, so that the goodbye never waits behind a full window.
 constexpr std::size_t kInFlight = 100;
 constexpr auto kFirstPause = std::chrono::seconds(1);
 constexpr auto kLongestPause = std::chrono::seconds(30);
 constexpr auto kConnackDeadline = std::chrono::seconds(10);
 constexpr auto kGoodbyeDeadline = std::chrono::seconds(1);
+// A connection that lasted this long was a good one: the next pause starts short again.
+// A broker that takes the connection and drops it at once is not tried every second.
+constexpr auto kSteadyConnection = std::chrono::seconds(30);
+// While a connection is being made (TLS too), the socket can be writable while the
+// client has nothing it can write yet; the thread then looks again after this long.
+constexpr int kStalledWriteMs = 10;
 constexpr int kIdleWaitMs = 1000;  // the client's keep-alive is looked after this often
 
 enum class Phase { kIdle, kConnecting, kConnected, kRefused };
@@ -41,6 +49,12 @@ enum class Phase { kIdle, kConnecting, kConnected, kRefused };
 // the user name or password, the authorisation.
 bool FinalRefusal(int connack) {
   return connack == 1 || connack == 2 || connack == 4 || connack == 5;
+}
+
+// Failures of mosquitto_publish after which the client still holds the message and sends
+// it once connected again: the connection broke while it was handed over.
+bool HeldByClient(int rc, int mid) {
+  return mid != 0 && (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO);
 }
 
 std::string ErrorText(int rc) {
@@ -84,6 +98,8 @@ struct BrokerSession::Impl {
   SteadyClock::time_point nextAttempt{};
   SteadyClock::duration pause = kFirstPause;
   SteadyClock::time_point connackDeadline{};
+  SteadyClock::time_point connectedAt{};
+  bool writeStalled = false;
   std::map<int, bool> inFlight;  // message id: whether it is a sample
   bool offlineAcked = false;
   int offlineMid = -1;
@@ -104,7 +120,9 @@ struct BrokerSession::Impl {
   void Attempt();
   void Lost(const std::string &why);
   void HandOver();
+  bool Publish(const OutMessage &message);
   void WaitAndService(int timeoutMs);
+  void Service(short events, bool wantsWrite);
   int TimeoutMs() const;
   void Goodbye();
   void Wake() const;
@@ -130,7 +148,7 @@ bool BrokerSession::Impl::Setup(std::string *error) {
   mosquitto_connect_callback_set(client, &Impl::OnConnect);
   mosquitto_disconnect_callback_set(client, &Impl::OnDisconnect);
   mosquitto_publish_callback_set(client, &Impl::OnPublish);
-  mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM, static_cast<int>(kInFlight));
+  mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM, static_cast<int>(kInFlight) + 1);
   mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
   if (!settings.user.empty() &&
       mosquitto_username_pw_set(client, settings.user.c_str(), password.c_str()) != 0) {
@@ -156,7 +174,7 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
   auto *impl = static_cast<Impl *>(self);
   if (rc == 0) {
     impl->phase = Phase::kConnected;
-    impl->pause = kFirstPause;
+    impl->connectedAt = SteadyClock::now();
     {
       std::lock_guard<std::mutex> lock(impl->mutex);
       ++impl->report.connections;
@@ -174,6 +192,8 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
   impl->phase = Phase::kRefused;
   std::string refusal =
       "the MQTT broker " + impl->settings.BrokerText() + " refused the connection: " + why;
+  if (rc == 2)
+    refusal += " (the client id '" + impl->clientId + "'; --mqtt-client-id sets another)";
   impl->Tell(refusal + "; the run ends");
   std::lock_guard<std::mutex> lock(impl->mutex);
   impl->refusal = refusal;
@@ -204,6 +224,7 @@ void BrokerSession::Impl::OnPublish(mosquitto *, void *self, int mid) {
 void BrokerSession::Impl::Lost(const std::string &why) {
   bool wasConnected = phase == Phase::kConnected;
   phase = Phase::kIdle;
+  if (wasConnected && SteadyClock::now() - connectedAt >= kSteadyConnection) pause = kFirstPause;
   nextAttempt = SteadyClock::now() + pause;
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause).count();
   Tell((wasConnected ? "lost " : "cannot reach ") + Broker() + " (" + why + "); trying again in " +
@@ -229,18 +250,31 @@ void BrokerSession::Impl::HandOver() {
     std::vector<OutMessage> batch = outbox->Take(kInFlight - inFlight.size());
     if (batch.empty()) return;
     for (std::size_t i = 0; i < batch.size(); ++i) {
-      const OutMessage &m = batch[i];
-      int mid = 0;
-      int rc = mosquitto_publish(client, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
-                                 m.payload.data(), kQos, m.retain);
-      if (rc != MOSQ_ERR_SUCCESS) {
-        outbox->PutBack(std::vector<OutMessage>(batch.begin() + static_cast<long>(i), batch.end()));
-        Tell("cannot hand a message to " + Broker() + " (" + ErrorText(rc) + ")");
-        return;
-      }
-      inFlight[mid] = m.sample;
+      if (Publish(batch[i])) continue;
+      outbox->PutBack(
+          std::vector<OutMessage>(batch.begin() + static_cast<long>(i) + 1, batch.end()));
+      return;
     }
   }
+}
+
+// False when the connection broke while the message was handed over: the client keeps
+// it and sends it again, so it counts as in flight, and the rest waits. A message the
+// client refuses outright (too large, say) could never be sent: it is told and let go.
+bool BrokerSession::Impl::Publish(const OutMessage &m) {
+  int mid = 0;
+  int rc = mosquitto_publish(client, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                             m.payload.data(), kQos, m.retain);
+  if (rc == MOSQ_ERR_SUCCESS || HeldByClient(rc, mid)) {
+    inFlight[mid] = m.sample;
+    return rc == MOSQ_ERR_SUCCESS;
+  }
+  Tell("cannot publish to " + m.topic + " (" + ErrorText(rc) + "); the message is dropped");
+  if (m.sample) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++report.rejected;
+  }
+  return true;
 }
 
 int BrokerSession::Impl::TimeoutMs() const {
@@ -249,30 +283,38 @@ int BrokerSession::Impl::TimeoutMs() const {
     return static_cast<int>(std::clamp<long long>(ms.count() + 1, 0, kIdleWaitMs));
   };
   if (phase == Phase::kIdle) return until(nextAttempt);
-  if (phase == Phase::kConnecting) return until(connackDeadline);
+  if (phase == Phase::kConnecting) {
+    return writeStalled ? std::min(kStalledWriteMs, until(connackDeadline))
+                        : until(connackDeadline);
+  }
   return kIdleWaitMs;
 }
 
 void BrokerSession::Impl::WaitAndService(int timeoutMs) {
   int socket = mosquitto_socket(client);
-  bool active = phase == Phase::kConnecting || phase == Phase::kConnected;
+  bool active = (phase == Phase::kConnecting || phase == Phase::kConnected) && socket >= 0;
+  bool wantsWrite = mosquitto_want_write(client);
   pollfd fds[2] = {{wakeFd, POLLIN, 0}, {socket, POLLIN, 0}};
-  if (mosquitto_want_write(client)) fds[1].events |= POLLOUT;
-  nfds_t count = active && socket >= 0 ? 2 : 1;
-  if (poll(fds, count, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
+  if (wantsWrite && !writeStalled) fds[1].events |= POLLOUT;
+  if (poll(fds, active ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
     eventfd_t ignored = 0;
     eventfd_read(wakeFd, &ignored);
   }
-  if (count < 2) return;
-  if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0) mosquitto_loop_read(client, 1);
-  if (mosquitto_socket(client) >= 0 && mosquitto_want_write(client))
-    mosquitto_loop_write(client, 1);
-  if (mosquitto_socket(client) >= 0) mosquitto_loop_misc(client);
-  bool gone = mosquitto_socket(client) < 0;
-  if (gone && (phase == Phase::kConnecting || phase == Phase::kConnected)) Lost("connection lost");
+  if (active) Service(fds[1].revents, wantsWrite);
   if (phase == Phase::kConnecting && SteadyClock::now() >= connackDeadline) {
     Lost("no answer within 10 s");
   }
+}
+
+void BrokerSession::Impl::Service(short events, bool wantsWrite) {
+  if ((events & (POLLIN | POLLERR | POLLHUP)) != 0) mosquitto_loop_read(client, 1);
+  bool writable = (events & POLLOUT) != 0 || writeStalled;
+  if (mosquitto_socket(client) >= 0 && wantsWrite && writable) mosquitto_loop_write(client, 1);
+  if (mosquitto_socket(client) >= 0) mosquitto_loop_misc(client);
+  writeStalled = phase == Phase::kConnecting && writable && mosquitto_socket(client) >= 0 &&
+                 mosquitto_want_write(client);
+  bool gone = mosquitto_socket(client) < 0;
+  if (gone && (phase == Phase::kConnecting || phase == Phase::kConnected)) Lost("connection lost");
 }
 
 // At most every 10 s, so that a broker away for hours does not flood the log.
@@ -322,9 +364,13 @@ void BrokerSession::Impl::Goodbye() {
          SteadyClock::now() < deadline) {
     WaitAndService(50);
   }
+  // Without the broker's word that it has the offline, the connection is dropped without
+  // a goodbye, so that the broker publishes the will instead.
+  if (!offlineAcked) return;
   mosquitto_disconnect(client);
-  if (mosquitto_socket(client) >= 0 && mosquitto_want_write(client))
+  if (mosquitto_socket(client) >= 0 && mosquitto_want_write(client)) {
     mosquitto_loop_write(client, 1);
+  }
 }
 
 BrokerSession::BrokerSession(const MqttSettings &settings, std::string clientId,
@@ -360,14 +406,20 @@ std::string BrokerSession::HostName() {
 }
 
 bool BrokerSession::Start(std::string *error) {
-  // The client library (and TLS beneath it) writes to the broker's socket with write(),
-  // which raises SIGPIPE once the broker has reset the connection. The runner is a
-  // program of its own: a broken connection is an error it handles, not its end.
-  std::signal(SIGPIPE, SIG_IGN);
   if (!impl_->Setup(error)) return false;
   Impl *impl = impl_.get();
   impl_->outbox->SetWake([impl] { impl->Wake(); });
-  impl_->thread = std::thread([impl] { impl->Loop(); });
+  impl_->thread = std::thread([impl] {
+    // The client library (and TLS beneath it) writes to the broker's socket with write(),
+    // which raises SIGPIPE on this thread once the broker has reset the connection. Held
+    // back here, a broken connection is an error the session handles, not the runner's
+    // end; the rest of the runner keeps the usual SIGPIPE (a closed output pipe ends it).
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    impl->Loop();
+  });
   return true;
 }
 

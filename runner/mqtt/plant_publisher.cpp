@@ -64,7 +64,7 @@ PublishSummary PlantPublisher::Finish(std::chrono::milliseconds drain) {
   PublishSummary summary;
   summary.broker = settings_.BrokerText();
   summary.published = report.published;
-  summary.dropped = outbox_.Dropped();
+  summary.dropped = outbox_.Dropped() + report.rejected;
   summary.unsent = report.unsent;
   summary.connections = report.connections;
   return summary;

@@ -17,7 +17,7 @@
 struct PublishSummary {
   std::string broker;  // host:port
   long published = 0;  // samples the broker acknowledged
-  long dropped = 0;    // samples the full queue let go
+  long dropped = 0;    // samples the full queue let go (or the client refused outright)
   long unsent = 0;     // samples still waiting at the end
   int connections = 0;
 };

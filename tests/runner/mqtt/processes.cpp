@@ -51,6 +51,20 @@ int FreePort(const std::string &address) {
   return port;
 }
 
+SilentListener::SilentListener(const std::string &address) {
+  port_ = FreePort(address);
+  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = AddressOf(address, port_);
+  if (bind(socket_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(socket_, 8) != 0) {
+    close(socket_);
+    socket_ = -1;
+  }
+}
+
+SilentListener::~SilentListener() {
+  if (socket_ >= 0) close(socket_);
+}
+
 ChildProcess::~ChildProcess() {
   if (Running()) {
     Signal(SIGKILL);

@@ -62,6 +62,22 @@ class Broker {
   ChildProcess process_;
 };
 
+// A listener that takes connections (the kernel completes them) and never says a word:
+// a broker that hangs.
+class SilentListener {
+ public:
+  explicit SilentListener(const std::string &address);
+  ~SilentListener();
+  SilentListener(const SilentListener &) = delete;
+  SilentListener &operator=(const SilentListener &) = delete;
+  bool ok() const { return socket_ >= 0; }
+  int Port() const { return port_; }
+
+ private:
+  int socket_ = -1;
+  int port_ = 0;
+};
+
 // Whether something accepts connections on address:port.
 bool Listening(const std::string &address, int port);
 
