@@ -100,6 +100,15 @@ linux_suite() {
   run_suite "Linux i386" build/linux
 }
 
+helgrind_findings() {  # the failed tests and the first report of a helgrind log, for the summary
+  local tests failures report
+  tests=$(grep -E '^\[  FAILED  \] [A-Za-z]' "$1" | sort -u | head -n 10)
+  failures=$(grep -A 8 -E ': Failure$' "$1" | head -n 30)
+  report=$(grep -E '^==[0-9]+== ' "$1" | grep -v -E '^==[0-9]+== *$' | head -n 40)
+  [ -z "$tests" ] || printf '\n  failed tests:\n%s' "$tests"
+  [ -z "$failures" ] || printf '\n  first failures:\n%s' "$failures"
+  [ -z "$report" ] || printf '\n  first report:\n%s' "$report"
+}
 helgrind_suite() {
   if [ "$i386_native" -ne 1 ]; then
     note "helgrind: not run: this machine cannot run 32-bit programs natively (valgrind needs that)"
@@ -111,13 +120,15 @@ helgrind_suite() {
   # so the order of two locks of a freed driver instance outlives them and is pinned on
   # whatever the allocator puts at their addresses next (a simulated station's locks, in a
   # later test), which reads as an inverted order. Races are what this run looks for.
-  if valgrind --tool=helgrind --track-lockorders=no --error-exitcode=1 \
+  # Valgrind runs one thread at a time; fair scheduling hands the processor round in turn,
+  # so a thread that keeps busy cannot starve one that a test waits for.
+  if valgrind --tool=helgrind --track-lockorders=no --fair-sched=yes --error-exitcode=1 \
     --suppressions=tests/valgrind/helgrind.supp -q \
     build/linux/bin/end_to_end_tests >build/linux/helgrind.log 2>&1; then
     note "helgrind: $(grep -E '^\[  PASSED  \]' build/linux/helgrind.log), no race reported"
   else
     grep -v "^[0-9:.]* \[" build/linux/helgrind.log | tail -n 80
-    fail "helgrind: FAILED (log in build/linux/helgrind.log)"
+    fail "helgrind: FAILED (log in build/linux/helgrind.log)$(helgrind_findings build/linux/helgrind.log)"
   fi
 }
 

@@ -254,9 +254,12 @@ TEST_F(LinkOwnership, TagsParsedWhileTheStationIsReconnectedAreArmed) {
   ASSERT_TRUE(station.Start());
   // Parse again and again up to the moment the re-open thread connects station 1, and
   // not after: the arming that comes with the new connection must cover the last parse.
+  // The loop yields after each parse: under valgrind, which runs one thread at a time, a
+  // loop that never gives the processor away can keep the re-open thread from running.
   auto deadline = Clock::now() + std::chrono::milliseconds(kGenerousMs);
   while (station.Connections() == 0 && Clock::now() < deadline) {
     ASSERT_EQ(driver.Parse(ChannelTag(1, 0), 100, kHevGateFloat), 0);
+    std::this_thread::yield();
   }
   ASSERT_GT(station.Connections(), 0) << "the station was never connected";
 
