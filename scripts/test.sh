@@ -26,6 +26,7 @@ fuzz_seconds=${FUZZ_SECONDS:-20}
 source scripts/preflight.sh
 
 summary=()
+stages=()
 failed=0
 passed_tests=0
 failed_tests=0
@@ -34,14 +35,49 @@ fail() {
   summary+=("$1")
   failed=1
 }
+# timed <stage> <command...>: runs the command and notes how long it took, for the summary.
+timed() {
+  local stage=$1 start rc=0
+  shift
+  start=$(date +%s)
+  "$@" || rc=$?
+  stages+=("$(printf '%5d s  %s' $(($(date +%s) - start)) "$stage")")
+  return $rc
+}
+
+# The install script's decisions, against a stand-in apt: before it runs for real.
+install_deps_suite() {
+  local log=build/install-deps-test.log line
+  mkdir -p build
+  echo "== install-deps.sh against a stand-in apt"
+  if bash tests/scripts/install_deps_test.sh >"$log" 2>&1; then
+    note "install-deps decisions: $(tail -n 1 "$log")"
+  else
+    cat "$log"
+    fail "install-deps decisions: FAILED: $(tail -n 1 "$log")$(grep -E '^FAIL' "$log" | while read -r line; do printf '\n  %s' "$line"; done)"
+  fi
+  line=$(tail -n 1 "$log")
+  [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]] || return 0
+  passed_tests=$((passed_tests + BASH_REMATCH[1]))
+  failed_tests=$((failed_tests + BASH_REMATCH[2]))
+}
 
 echo "== Preparing this machine"
-./scripts/install-deps.sh linux
+timed "install-deps decisions (stand-in apt)" install_deps_suite
+timed "packages" ./scripts/install-deps.sh linux
 preflight_i386 || exit 1
 if [ "$i386_native" -eq 1 ]; then
-  ./scripts/install-deps.sh tests helgrind wine
+  timed "packages for the tests" ./scripts/install-deps.sh tests helgrind wine
 else
-  ./scripts/install-deps.sh tests
+  timed "packages for the tests" ./scripts/install-deps.sh tests
+fi
+# Every build goes through ccache: the four trees share most of their sources, and a
+# second run (or a fresh clone in another folder) compiles only what changed. The base
+# folder makes paths relative, so that clones in different folders share the cache.
+compiler_launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=true
+  compiler_launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 # Set either way, so that a build tree made on the other path does not keep its setting.
 linux_args=("-DCMAKE_CROSSCOMPILING_EMULATOR=$(IFS=';'; echo "${i386_launcher[*]}")")
@@ -50,15 +86,19 @@ configure() {  # configure <dir> <toolchain> [cmake args...]
   local dir=$1 toolchain=$2
   shift 2
   mkdir -p build
-  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" "$@" >"$dir.configure.log" 2>&1 ||
+  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+    ${compiler_launcher[@]+"${compiler_launcher[@]}"} "$@" >"$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log"; return 1; }
 }
 build() {  # build <name> <dir> <toolchain> [cmake args...]
   local name=$1 dir=$2
   shift 2
-  echo "== $name: building (a few minutes on 2 cores)..."
-  configure "$dir" "$@" && cmake --build "$dir" -j"$jobs" >"$dir.build.log" 2>&1 ||
+  echo "== $name: building (a few minutes on 2 cores, less with a warm compiler cache)..."
+  timed "build $name" build_tree "$dir" "$@" ||
     { tail -n 60 "$dir.build.log" 2>/dev/null; fail "$name: failed: the build failed (log in $dir.build.log)"; return 1; }
+}
+build_tree() {  # build_tree <dir> <toolchain> [cmake args...]
+  configure "$@" && cmake --build "$1" -j"$jobs" >"$1.build.log" 2>&1
 }
 count_tests() {  # adds a ctest log's closing counts to the totals
   local line total bad
@@ -90,7 +130,7 @@ failed_tests_of() {  # the failed tests a ctest log lists, and the first lines o
 run_suite() {  # run_suite <name> <dir>
   local rc=0
   echo "== $1: tests"
-  ctest_run "$2" "$2/ctest.log" || rc=$?
+  timed "tests $1" ctest_run "$2" "$2/ctest.log" || rc=$?
   record_suite "$1" $rc "$2/ctest.log"
   count_tests "$2/ctest.log"
 }
@@ -157,7 +197,7 @@ fuzz_suite() {
     scratch=build/fuzz/new-inputs/$name
     mkdir -p "$scratch"
     echo "== fuzz $name: ${fuzz_seconds}s"
-    if ASAN_OPTIONS=$asan ${i386_launcher[@]+"${i386_launcher[@]}"} "$target" \
+    if ASAN_OPTIONS=$asan timed "fuzz $name" ${i386_launcher[@]+"${i386_launcher[@]}"} "$target" \
       -max_total_time="$fuzz_seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/ \
       "$scratch" "fuzz/corpus/$name" \
       >"build/fuzz/$name.log" 2>&1; then
@@ -179,7 +219,7 @@ windows_suite() {
   preflight_wine "$root/build/windows/wineprefix" || { fail "Windows suite: FAILED: Wine does not start"; return; }
   echo "== Windows i686 under Wine: tests"
   local rc=0 name="Windows i686 under Wine" log=build/windows/ctest.log
-  ctest_run build/windows "$log" || rc=$?
+  timed "tests $name" ctest_run build/windows "$log" || rc=$?
   # Now and then a Wine process loses its connection to the Wine server ("wine client
   # error"), which fails whatever test it was running. Only then are the failed tests run
   # once more; any other failure stands.
@@ -395,13 +435,15 @@ packages_suite() {
 
 trap stop_wine EXIT
 linux_suite || true
-helgrind_suite || true
+timed "helgrind" helgrind_suite || true
 asan_suite || true
 fuzz_suite || true
 windows_suite || true
-packages_suite || true
+timed "Debian package and Windows zip" packages_suite || true
 
 echo "== Summary"
 printf '%s\n' "${summary[@]}"
+echo "stage times (total $((SECONDS / 60)) min $((SECONDS % 60)) s):"
+printf '%s\n' "${stages[@]}"
 echo "tests: $passed_tests passed, $failed_tests failed"
 exit $failed
