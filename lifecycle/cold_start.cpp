@@ -45,19 +45,22 @@ bool CreateSocketTableEvent(InstanceBlock *block, InstancePrivate &state) {
 }
 
 // Joinable threads: driver end waits for their real end before the host may unload us.
-bool StartThread(InstanceBlock *block, InstancePrivate &state, int index,
+// Each thread gets a reference of its own to the state, never the block to look it up by.
+bool StartThread(InstanceBlock *block, const std::shared_ptr<InstancePrivate> &state, int index,
                  unsigned(DEVADO_STDCALL *thread)(void *), const char *failure) {
-  std::uintptr_t handle = win::_beginthreadex(nullptr, kThreadStackSize, thread, block, 0, nullptr);
+  void *owner = ThreadArgumentFor(state);
+  std::uintptr_t handle = win::_beginthreadex(nullptr, kThreadStackSize, thread, owner, 0, nullptr);
   if (handle == 0) {
+    TakeThreadState(owner);  // the thread never came to take it
     err(kLogOperational, failure, block->instanceNumber.Get());
     return false;
   }
-  state.threads[index] = reinterpret_cast<win::HANDLE>(handle);
+  state->threads[index] = reinterpret_cast<win::HANDLE>(handle);
   return true;
 }
 
-bool StartRunning(InstanceBlock *block, InstancePrivate &state) {
-  return CreateSocketTableEvent(block, state) &&
+bool StartRunning(InstanceBlock *block, const std::shared_ptr<InstancePrivate> &state) {
+  return CreateSocketTableEvent(block, *state) &&
          StartThread(block, state, 0, INCOMING_MESSAGES_Thread,
                      "OxaDOV%.02d: Failed to open thread INCOMING_MESSAGES thread!") &&
          StartThread(block, state, 1, SocketsReOpenThread,
@@ -72,6 +75,26 @@ std::int32_t MillisecondsOf(std::int32_t centiseconds) {
   return static_cast<std::int32_t>(ms);
 }
 
+bool StartInstance(InstanceBlock *block, InstancePrivate &state, const ColdStartParams *params) {
+  if (!MakeClient(block, state)) return false;
+  ApplyDefaults(*block);
+  state.acquired.defaults = true;
+  if (ReadInitFile(block) == 0) {
+    // The client goes again, so that the host can fix the file and start once more.
+    ReleaseInstance(block, state, Leaving::kQuietly);
+    return false;
+  }
+  block->receiveTimeoutMs.Set(MillisecondsOf(params->receiveTimeoutCs.Get()));
+  InitDOV(block, state);  // stations that do not answer now are left to the re-open thread
+  if (!StartRunning(block, FindPrivateState(block))) {
+    // The driver is not running: whatever it started is stopped and released again,
+    // without the goodbyes of a driver end.
+    ReleaseInstance(block, state, Leaving::kQuietly);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int ColdStart(CommandBlock *command) {
@@ -79,6 +102,15 @@ int ColdStart(CommandBlock *command) {
   InstanceBlock *block = command->instanceBlock.Get();
   if (params == nullptr || block == nullptr) return kCommandRefused;
 
+  // A second start would leave the running threads beside new ones, fighting over the
+  // stations, and a run flag of 0 would make the next driver end skip them: the running
+  // instance is left exactly as it is.
+  if (RunningInstance(block)) {
+    err(kLogOperational,
+        "DEVADO%.02d: ColdStart() refused: the driver is running already (EndOxa first)",
+        block->instanceNumber.Get());
+    return kCommandRefused;
+  }
   err(kLogOperational, "DEVADO> version compiled on Feb 15 2001 at time 15:56:03");
   std::int32_t runFlag = params->runFlag.Get();
   block->started.Set(runFlag);
@@ -86,21 +118,10 @@ int ColdStart(CommandBlock *command) {
 
   block->instanceNumber.Set(command->instanceNumber.Get());
   InstancePrivate &state = RenewPrivateState(block);
-  if (!MakeClient(block, state)) return kCommandRefused;
-  ApplyDefaults(*block);
-  state.acquired.defaults = true;
-  if (ReadInitFile(block) == 0) {
-    // The client goes again, so that the host can fix the file and start once more.
-    ReleaseInstance(block, state, Leaving::kQuietly);
+  if (!StartInstance(block, state, params)) {
+    state.phase = InstancePhase::kEnded;
     return kCommandRefused;
   }
-  block->receiveTimeoutMs.Set(MillisecondsOf(params->receiveTimeoutCs.Get()));
-  InitDOV(block);  // stations that do not answer now are left to the re-open thread
-  if (!StartRunning(block, state)) {
-    // The driver is not running: whatever it started is stopped and released again,
-    // without the goodbyes of a driver end.
-    ReleaseInstance(block, state, Leaving::kQuietly);
-    return kCommandRefused;
-  }
+  state.phase = InstancePhase::kRunning;
   return kCommandOk;
 }

@@ -12,8 +12,13 @@ int EndOxa(CommandBlock *command) {
     err(kLogOperational, "DEVADO: EndOxa() called during driver installation. returning NO_ERROR");
     return kCommandOk;
   }
-  InstancePrivate &state = PrivateStateOf(block);
-  ReleaseInstance(block, state);
+  // An instance that is not running (its cold start failed, or it ended already) has
+  // nothing left to release.
+  if (std::shared_ptr<InstancePrivate> state = RunningInstance(block)) {
+    state->phase = InstancePhase::kEnding;
+    ReleaseInstance(block, *state);
+    state->phase = InstancePhase::kEnded;
+  }
   err(kLogDetail, "OXAWNCNT: returning from EndOxa()");
   // A thread that did not end keeps its own share of the private state.
   ReleasePrivateState(block);

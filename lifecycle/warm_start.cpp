@@ -12,7 +12,13 @@ int WarmStart(CommandBlock *command) {
   int station = params->station.Get();
   if (station >= kStationCount) return kCommandFailed;  // there is no such station
   int instance = block->instanceNumber.Get();
-  InstancePrivate &state = PrivateStateOf(block);
+  std::shared_ptr<InstancePrivate> running = RunningInstance(block);
+  if (!running) {
+    err(kLogOperational, "OxaDOV%d: WarmStart() PLC %d refused: the driver is not running",
+        instance, station);
+    return kCommandFailed;
+  }
+  InstancePrivate &state = *running;
   char address[kAddressCopySize];
   CopyIpAddress(block->stations[station], address);
   err(kLogOperational, "OxaDOV%d: WarmStart() PLC %d", instance, station);

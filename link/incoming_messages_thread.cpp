@@ -233,9 +233,8 @@ class IncomingMessages {
 
 }  // namespace
 
-unsigned DEVADO_STDCALL INCOMING_MESSAGES_Thread(void *instanceBlock) {
-  auto *block = static_cast<InstanceBlock *>(instanceBlock);
-  std::shared_ptr<InstancePrivate> state = SharedPrivateStateOf(block);
+unsigned DEVADO_STDCALL INCOMING_MESSAGES_Thread(void *owner) {
+  std::shared_ptr<InstancePrivate> state = TakeThreadState(owner);
   try {
     // The stations' buffers are too large for the thread's stack.
     auto messages = std::make_unique<IncomingMessages>(*state);

@@ -27,16 +27,25 @@ void BlockAccess::Close() {
   block_ = nullptr;
 }
 
-std::shared_ptr<InstancePrivate> SharedPrivateStateOf(const InstanceBlock *block) {
+std::shared_ptr<InstancePrivate> FindPrivateState(const InstanceBlock *block) {
+  PrivateTable &table = Table();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto found = table.states.find(block);
+  return found != table.states.end() ? found->second : nullptr;
+}
+
+std::shared_ptr<InstancePrivate> RunningInstance(const InstanceBlock *block) {
+  std::shared_ptr<InstancePrivate> state = FindPrivateState(block);
+  if (state && state->phase.load() == InstancePhase::kRunning) return state;
+  return nullptr;
+}
+
+ThreadTiming &PresetTiming(const InstanceBlock *block) {
   PrivateTable &table = Table();
   std::lock_guard<std::mutex> guard(table.lock);
   std::shared_ptr<InstancePrivate> &state = table.states[block];
   if (!state) state = std::make_shared<InstancePrivate>();
-  return state;
-}
-
-InstancePrivate &PrivateStateOf(const InstanceBlock *block) {
-  return *SharedPrivateStateOf(block);  // the table keeps it
+  return state->timing;
 }
 
 InstancePrivate &RenewPrivateState(const InstanceBlock *block) {
@@ -54,6 +63,16 @@ void ReleasePrivateState(const InstanceBlock *block) {
   PrivateTable &table = Table();
   std::lock_guard<std::mutex> guard(table.lock);
   table.states.erase(block);
+}
+
+void *ThreadArgumentFor(const std::shared_ptr<InstancePrivate> &state) {
+  return new std::shared_ptr<InstancePrivate>(state);
+}
+
+std::shared_ptr<InstancePrivate> TakeThreadState(void *argument) {
+  std::unique_ptr<std::shared_ptr<InstancePrivate>> owned(
+      static_cast<std::shared_ptr<InstancePrivate> *>(argument));
+  return owned ? std::move(*owned) : nullptr;
 }
 
 void RequestStop(InstancePrivate &state) {

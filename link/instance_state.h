@@ -1,7 +1,8 @@
 // What a driver instance keeps outside its instance block. The block's layout is the
 // host's contract and has no room for locks or bookkeeping, so each instance's private
 // state lives in a table keyed by the block's address; the block's packed fields only
-// mirror what is kept here.
+// mirror what is kept here. Only the host's commands look the state up by the block;
+// each driver thread is handed an owning reference when it is started.
 //
 // The driver's threads work from this state and from copies taken at cold start, never
 // from the block itself, except through BlockAccess: driver end may have to give up on a
@@ -68,11 +69,17 @@ class BlockAccess {
 
 constexpr int kDriverThreads = 2;
 
+// Where an instance stands. Only the host's commands change it, on the host's thread: a
+// cold start makes it running, driver end takes it through ending to ended. A failed
+// cold start leaves it ended.
+enum class InstancePhase { kNotStarted, kRunning, kEnding, kEnded };
+
 struct InstancePrivate {
   InstancePrivate() {
     for (StationLink &link : stations) link.ReportChangesTo(&linkChanges);
   }
 
+  std::atomic<InstancePhase> phase{InstancePhase::kNotStarted};
   StationLink stations[kStationCount];
   // Moves on with every change of any station's link: while it stands still, a look at
   // each link would only repeat the last one.
@@ -99,16 +106,28 @@ struct InstancePrivate {
   win::HANDLE threads[kDriverThreads] = {};
 };
 
-// The private state of the instance whose block this is, made on first use.
-InstancePrivate &PrivateStateOf(const InstanceBlock *block);
-std::shared_ptr<InstancePrivate> SharedPrivateStateOf(const InstanceBlock *block);
+// The private state of the instance whose block this is; null when it has none. A look-up
+// never makes one.
+std::shared_ptr<InstancePrivate> FindPrivateState(const InstanceBlock *block);
+// The same, only while the instance is running.
+std::shared_ptr<InstancePrivate> RunningInstance(const InstanceBlock *block);
 
 // A fresh private state for an instance that is starting. Threads left over from an
 // earlier start of the same block keep their own. The timing is kept.
 InstancePrivate &RenewPrivateState(const InstanceBlock *block);
 
+// The pace the instance's threads will keep, for a cold start still to come: the test
+// suite shortens it. Makes a state that is not started when the block has none.
+ThreadTiming &PresetTiming(const InstanceBlock *block);
+
 // Forgets the instance's private state; a thread that still runs keeps it for itself.
 void ReleasePrivateState(const InstanceBlock *block);
+
+// What a driver thread is started with: a reference of its own to its instance's state,
+// which the thread takes over with TakeThreadState (and which cold start takes back when
+// the thread cannot be started).
+void *ThreadArgumentFor(const std::shared_ptr<InstancePrivate> &state);
+std::shared_ptr<InstancePrivate> TakeThreadState(void *argument);
 
 // ---- the stop signal ----
 void RequestStop(InstancePrivate &state);

@@ -72,7 +72,8 @@ void SetupSamplingConfig(InstancePrivate &state, int station, const char *tagAdd
 }
 
 void SetupSamplingConfig(InstanceBlock *block, int station, const char *tagAddress) {
-  SetupSamplingConfig(PrivateStateOf(block), station, tagAddress);
+  std::shared_ptr<InstancePrivate> state = FindPrivateState(block);
+  if (state) SetupSamplingConfig(*state, station, tagAddress);
 }
 
 void RestoreSamplingConfig(InstancePrivate &state, int station) {

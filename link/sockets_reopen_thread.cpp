@@ -98,9 +98,8 @@ class SocketsReOpen {
 
 }  // namespace
 
-unsigned DEVADO_STDCALL SocketsReOpenThread(void *instanceBlock) {
-  auto *block = static_cast<InstanceBlock *>(instanceBlock);
-  std::shared_ptr<InstancePrivate> state = SharedPrivateStateOf(block);
+unsigned DEVADO_STDCALL SocketsReOpenThread(void *owner) {
+  std::shared_ptr<InstancePrivate> state = TakeThreadState(owner);
   try {
     SocketsReOpen(*state).Run();
   } catch (...) {

@@ -177,8 +177,7 @@ bool HandOverConnection(InstancePrivate &state, int station, std::int32_t socket
   return true;
 }
 
-int InitDOV(InstanceBlock *block) {
-  InstancePrivate &state = PrivateStateOf(block);
+int InitDOV(InstanceBlock *block, InstancePrivate &state) {
   PrepareInstanceState(block, state);
   int instance = state.copy.instance;
   win::WSADATA data;

@@ -19,7 +19,7 @@ int InitDOVCh(InstanceBlock *block, const char *ipAddress, std::int32_t *outSock
 // Starts Windows Sockets and connects every configured station, all at once within one
 // shared 500 ms window, then logs them in ascending order and gives each connected one its
 // packet library objects. 1 when at least one station connected.
-int InitDOV(InstanceBlock *block);
+int InitDOV(InstanceBlock *block, InstancePrivate &state);
 
 // Takes the copies the driver's threads work from (instance number, client id, update
 // rate, station addresses) and makes the block's station entries the mirror of each

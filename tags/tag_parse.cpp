@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "contracts/host_runtime.h"
+#include "link/instance_state.h"
 #include "link/sampling_config.h"
 #include "tags/tag_rules.h"
 
@@ -56,6 +57,14 @@ int ArmChannelTag(CommandBlock *command, const char *address, const TagJudgement
   return 0;
 }
 
+// A tag is armed only on a running instance: before cold start (or after driver end) there
+// is no station to configure, and the block may hold anything.
+bool RefusedNotRunning(const InstanceBlock *block, const char *address) {
+  if (RunningInstance(block)) return false;
+  Refuse("DEVADO: SingleParse() refused. Tag '%s'. The driver is not running", address);
+  return true;
+}
+
 // Logs why a tag is refused before its kind is known; false when there is no such reason.
 bool RefusedStation(const TagJudgement &judgement, const char *address) {
   switch (judgement.fault) {
@@ -103,6 +112,7 @@ int SingleParse(CommandBlock *command) {
            original != nullptr ? original : "");
     return 1;
   }
+  if (RefusedNotRunning(block, address)) return 1;
   TagJudgement judgement = JudgeTag(address, params->gateType.Get(), [block](int station) {
     return IsConfigured(block->stations[station]);
   });
@@ -117,6 +127,7 @@ int ParseAddress(CommandBlock *command) {
   auto *params = ParamsOf<ParseParams>(command);
   char address[kTagAddressSize];
   if (params == nullptr || !CopyAddress(params->address.Get(), address)) return 1;
+  if (RefusedNotRunning(command->instanceBlock.Get(), address)) return 1;
   TagJudgement judgement = JudgeChannelTag(address, params->gateType.Get());
   if (RefusedChannel(judgement, address)) return 1;
   return ArmChannelTag(command, address, judgement);

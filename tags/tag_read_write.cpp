@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "contracts/host_runtime.h"
+#include "link/instance_state.h"
 
 namespace {
 
@@ -21,19 +22,36 @@ struct TagRequest {
       const char *text = params->address.Get();
       if (text != nullptr) std::strncpy(address, text, kTagAddressSize - 1);
     }
-    connected = block != nullptr && station < kStationCount &&
-                block->stations[station].socket.Load() != kNoSocket;
+    running = RunningInstance(block) != nullptr;
+    connected =
+        running && station < kStationCount && block->stations[station].socket.Load() != kNoSocket;
   }
 
   InstanceBlock *block = nullptr;
   int station = kStationCount;
   float *value = nullptr;
   char address[kTagAddressSize] = {};
+  bool running = false;  // before cold start or after driver end the block holds nothing of ours
   bool connected = false;
 };
 
 int InstanceOf(const TagRequest &request) {
   return request.block != nullptr ? request.block->instanceNumber.Get() : 0;
+}
+
+// Logs why the request cannot be served (`what` names the command); false when it can.
+bool Unserved(const TagRequest &request, const char *what) {
+  if (!request.running) {
+    err(kLogOperational, "DEVADO%d: %s refused. Tag '%s'. The driver is not running",
+        InstanceOf(request), what, request.address);
+    return true;
+  }
+  if (!request.connected) {
+    err(kLogOperational, "DEVADO%d: %s failed. Tag '%s'. Socket not connected", InstanceOf(request),
+        what, request.address);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -69,11 +87,7 @@ int GetGateValFromDatabase(CommandBlock *command) {
 
 int SingleRead(CommandBlock *command) {
   TagRequest request(command);
-  if (!request.connected) {
-    err(kLogOperational, "DEVADO%d: SingleRead() failed. Tag '%s'. Socket not connected",
-        InstanceOf(request), request.address);
-    return 1;
-  }
+  if (Unserved(request, "SingleRead()")) return 1;
   if (GetGateValFromDatabase(command) == 0) {
     err(kLogOperational, "DEVADO%d: SingleRead() failed. Tag '%s'", InstanceOf(request),
         request.address);
@@ -84,20 +98,13 @@ int SingleRead(CommandBlock *command) {
 
 int SingleReadCheck(CommandBlock *command) {
   TagRequest request(command);
-  if (!request.connected) {
-    err(kLogOperational, "DEVADO%d: SingleRead() failed. Tag '%s'. Socket not connected",
-        InstanceOf(request), request.address);
-  }
+  Unserved(request, "SingleRead()");
   return 1;
 }
 
 int SingleWrite(CommandBlock *command) {
   TagRequest request(command);
-  if (!request.connected) {
-    err(kLogOperational, "DEVADO%d: SingleWrite() failed. Tag '%s'. Socket not connected",
-        InstanceOf(request), request.address);
-    return kCommandRefused;
-  }
+  if (Unserved(request, "SingleWrite()")) return kCommandRefused;
   return kCommandOk;
 }
 

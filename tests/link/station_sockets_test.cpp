@@ -90,7 +90,7 @@ TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
   Configure(7, listening);
   LogCapture log;
 
-  EXPECT_EQ(InitDOV(block()), 1);
+  EXPECT_EQ(InitDOV(block(), RenewPrivateState(block())), 1);
 
   std::int32_t socket = block()->stations[7].socket.Load();
   ASSERT_NE(socket, kNoSocket);
@@ -116,14 +116,14 @@ TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
 
 TEST_F(StationSockets, ColdStartWithoutStationsSaysSoOnce) {
   LogCapture log;
-  EXPECT_EQ(InitDOV(block()), 0);
+  EXPECT_EQ(InitDOV(block(), RenewPrivateState(block())), 0);
   EXPECT_EQ(log.Texts(),
             std::vector<std::string>{"OxaDOV1: InitFms() Failed to connect to ANY PLC"});
   win::WSACleanup();
 }
 
 TEST_F(StationSockets, AConnectedStationGetsItsObjectsWithTheStartPacketOnce) {
-  InstancePrivate &state = PrivateStateOf(block());
+  InstancePrivate &state = RenewPrivateState(block());
   PrepareInstanceState(block(), state);
   EnsureStationObjects(state, 9);
   void *packet = block()->stations[9].packet.Get();

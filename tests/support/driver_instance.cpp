@@ -71,7 +71,7 @@ void DriverInstance::WriteInitFile(int updateRate,
 }
 
 void DriverInstance::UseShortReopenWalk() {
-  ThreadTiming &timing = PrivateStateOf(block()).timing;
+  ThreadTiming &timing = PresetTiming(block());
   timing.startDelayMs = 200;
   timing.stopFlagDelayMs = 100;
   timing.reopenStationPauseMs = 2;

@@ -27,8 +27,8 @@ std::uint32_t NameHash(const std::string &name) {
 // 127.a.b.c with a in 1..254, b in 0..255 and c in 1..254: about 16.5 million addresses,
 // none of them in 127.0.0.0/24, where other programs usually listen.
 std::string AddressFor(std::uint32_t value) {
-  return "127." + std::to_string(1 + value % 254) + "." + std::to_string(value / 254 % 256) +
-         "." + std::to_string(1 + value / 254 / 256 % 254);
+  return "127." + std::to_string(1 + value % 254) + "." + std::to_string(value / 254 % 256) + "." +
+         std::to_string(1 + value / 254 / 256 % 254);
 }
 
 // True when nothing on this machine is bound to address:1561.

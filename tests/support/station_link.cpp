@@ -48,7 +48,7 @@ StationLink::StationLink() : address_(TestAddress()) {
 
 StationLink::~StationLink() {
   Close();
-  InstancePrivate &state = PrivateStateOf(host_.get());
+  InstancePrivate &state = *FindPrivateState(host_.get());
   for (::StationLink &link : state.stations) link.Detach();
   ReleasePrivateState(host_.get());
   if (driverSide_ != INVALID_SOCKET) win::closesocket(driverSide_);
@@ -56,7 +56,7 @@ StationLink::~StationLink() {
 }
 
 InstancePrivate &StationLink::state() {
-  return PrivateStateOf(host_.get());
+  return *FindPrivateState(host_.get());
 }
 
 void StationLink::SetUpdateRate(std::uint16_t seconds) {
