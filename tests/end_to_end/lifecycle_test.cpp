@@ -117,6 +117,9 @@ TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
   unsigned later = 0;
   DriverInstance::GateValue(100, &later);
   EXPECT_EQ(later, writes);
+  const auto *bytes = reinterpret_cast<const unsigned char *>(driver->block());
+  EXPECT_EQ(std::count(bytes, bytes + kInstanceBlockSize, 0xFF), kInstanceBlockSize)
+      << "a driver thread wrote into the block after driver end";
   driver.reset();
   station.Stop();
   EXPECT_EQ(OpenDescriptors(), descriptors);
@@ -214,6 +217,98 @@ TEST_F(Lifecycle, TwoInstancesRunSideBySideAndEndIndependently) {
   EXPECT_EQ(two.EndOxa(), 0);
 }
 
+// A host that starts a running instance again (a restart script, a host bug) must not get
+// a second set of threads beside the first, and a run flag of 0 must not make the next
+// driver end take the installation path and leave the threads running.
+TEST_F(Lifecycle, ASecondColdStartIsRefusedAndLeavesTheRunningInstanceAsItIs) {
+  for (std::int32_t runFlag : {1, 0}) {
+    SCOPED_TRACE("second cold start with run flag " + std::to_string(runFlag));
+    int threads = ThreadCount();
+    sim::Station station(StationOptions(1));
+    ASSERT_TRUE(station.Start());
+    {
+      DriverInstance driver;
+      driver.WriteInitFile(10, {{1, TestAddress(1)}});
+      ASSERT_EQ(driver.ColdStart(), 0);
+      ASSERT_TRUE(sim::WaitUntil([&] { return station.Connections() == 1; }, kGenerousMs));
+      int running = ThreadCount();
+      std::int32_t socket = driver.block()->stations[1].socket.Load();
+
+      LogCapture log;
+      EXPECT_EQ(driver.ColdStart(runFlag), 2);
+      EXPECT_EQ(log.Texts(), std::vector<std::string>{"DEVADO01: ColdStart() refused: the driver "
+                                                      "is running already (EndOxa first)"});
+      EXPECT_EQ(driver.block()->started.Get(), 1);
+      EXPECT_EQ(driver.block()->stations[1].socket.Load(), socket);
+      EXPECT_EQ(ThreadCount(), running);
+      EXPECT_EQ(HevCtlClientCount(), 1);
+
+      LogCapture end;
+      EXPECT_EQ(driver.EndOxa(), 0);
+      // Both threads are joined before driver end returns: nothing of the driver calls
+      // the host after its last line.
+      std::vector<std::string> lines = end.Texts();
+      EXPECT_TRUE(Contains(lines, "OxaDOV01: Closing SocketsReOpenThread()"));
+      EXPECT_EQ(lines.back(), "OXAWNCNT: returning from EndOxa()");
+      int expected = threads < 0 ? -1 : threads + 1;  // the station's own thread stays
+      EXPECT_TRUE(HevWaitUntil([&] { return ThreadCount() == expected; }, kGenerousMs));
+      EXPECT_EQ(end.Texts().size(), lines.size()) << end.Texts().back();
+      EXPECT_EQ(station.Connections(), 1);
+    }
+    station.Stop();
+  }
+}
+
+// Before its cold start, after an installation-time start and after driver end the block
+// holds nothing of a running driver: every command that would use a station is refused
+// with a line, and no station hears from the driver.
+TEST_F(Lifecycle, CommandsOnAnInstanceThatIsNotRunningAreRefusedWithoutTouchingTheNetwork) {
+  enum class Before { kNothing, kInstallation, kDriverEnd };
+  for (Before before : {Before::kNothing, Before::kInstallation, Before::kDriverEnd}) {
+    SCOPED_TRACE("case " + std::to_string(static_cast<int>(before)));
+    sim::Station station(StationOptions(1));
+    ASSERT_TRUE(station.Start());
+    DriverInstance driver;
+    driver.WriteInitFile(10, {{1, TestAddress(1)}});
+    int connections = 0;
+    if (before == Before::kInstallation) {
+      ASSERT_EQ(driver.ColdStart(0), 0);
+    }
+    if (before == Before::kDriverEnd) {
+      ASSERT_EQ(driver.ColdStart(), 0);
+      ASSERT_TRUE(sim::WaitUntil([&] { return station.Connections() == 1; }, kGenerousMs));
+      ASSERT_EQ(driver.EndOxa(), 0);
+      ASSERT_TRUE(sim::WaitUntil([&] { return !station.IsConnected(); }, kGenerousMs));
+      connections = 1;
+    }
+    // A socket field that looks connected must not be taken for a connection.
+    driver.block()->stations[1].socket.Store(7);
+    driver.DefineGate(30, ChannelTag(1, 0), kHevGateFloat);
+
+    LogCapture log;
+    EXPECT_EQ(driver.WarmStart(1), 1);
+    EXPECT_EQ(driver.Parse(ChannelTag(1, 0), 30, kHevGateFloat), 1);
+    EXPECT_EQ(driver.Read(kCommandSingleRead, ChannelTag(1, 0), 1), 1);
+    EXPECT_EQ(driver.Read(kCommandSingleWrite, ChannelTag(1, 0), 1), 2);
+    std::vector<std::string> lines = log.Texts();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find("WarmStart() PLC 1 refused: the driver is not running"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_EQ(lines[1], "DEVADO: SingleParse() refused. Tag '001F0000'. The driver is not running");
+    EXPECT_NE(lines[2].find("SingleRead() refused. Tag '001F0000'. The driver is not running"),
+              std::string::npos)
+        << lines[2];
+    EXPECT_NE(lines[3].find("SingleWrite() refused. Tag '001F0000'. The driver is not running"),
+              std::string::npos)
+        << lines[3];
+    EXPECT_EQ(driver.EndOxa(), 0);  // harmless, as ever
+    EXPECT_EQ(station.Connections(), connections);
+    EXPECT_EQ(ConfigurationsReceived(station), 0);
+    station.Stop();
+  }
+}
+
 // Warm starts race the re-open thread, and tag parses race the re-arms, on one station.
 TEST_F(Lifecycle, RacingWarmStartsAndParsesLeaveOneLiveConnection) {
   int descriptors = OpenDescriptors();
@@ -229,7 +324,8 @@ TEST_F(Lifecycle, RacingWarmStartsAndParsesLeaveOneLiveConnection) {
     }
     for (int round = 0; round < 6; ++round) {
       station.DropConnection(round % 2 == 0);  // the re-open thread reconnects...
-      EXPECT_LE(driver.WarmStart(1), 1);       // ...while the host warm-starts
+      // ...while the host warm-starts: the station listens, so each warm start connects.
+      EXPECT_EQ(driver.WarmStart(1), 0) << "round " << round;
       for (int gate = 0; gate < 4; ++gate) driver.Parse(ChannelTag(1, gate), gate, kHevGateFloat);
     }
     ASSERT_TRUE(HevWaitUntil(
