@@ -71,7 +71,8 @@ update_lists() {
   log=$(mktemp)
   for attempt in 1 2; do
     if $sudo apt-get update -qq >"$log" 2>&1; then
-      update_failures=""
+      # Some failures (a host that cannot be resolved) are only warnings to apt.
+      update_failures=$(failed_indexes "$log")
       rm -f "$log"
       return 0
     fi
