@@ -28,7 +28,9 @@ struct StationWatch {
   StationLink::Look look{{kNoSocket, 0}, false};  // the last look at the link
   std::uint32_t linkChanges = ~0u;                // the link's change count at that look
   Clock::time_point lastData{};
-  bool failed = false;  // this thread failed the station; status 1 reported
+  // This thread failed the station and reported status 1; it stays failed until the
+  // station sends something on a connection.
+  bool failed = false;
   bool disconnectLogged = false;
   bool ready = false;    // readable in this pass's wait
   bool pending = false;  // the last pass left complete packets in the stream
@@ -142,10 +144,6 @@ class IncomingMessages {
       watch.pending = false;
       watch.lastData = now;
       watch.disconnectLogged = false;
-      if (watch.failed) {
-        watch.failed = false;
-        Send(station, Report::kRestored);
-      }
     }
     if (look.sendBroke || now - watch.lastData > silence_) {
       Fail(station, current, [&] { LogFailCause(station, look.sendBroke, now - watch.lastData); });
@@ -168,7 +166,10 @@ class IncomingMessages {
                         streams_[polled.station], kPacketsPerPass, now);
     if (Stopping()) return;
     watch.pending = received.packets >= kPacketsPerPass && streams_[polled.station].HasPacket();
-    if (received.data || received.packets > 0) watch.lastData = now;
+    if (received.data || received.packets > 0) {
+      watch.lastData = now;
+      if (watch.failed) Restore(polled.station);
+    }
     // A stream that broke never recovers by itself: the station fails now rather than
     // after a silence, and the re-open thread connects it again.
     if (received.linkLost) Fail(polled.station, watch.connection);
@@ -192,11 +193,27 @@ class IncomingMessages {
     Fail(station, connection, [] {});
   }
 
+  // A reconnected station is restored once it talks again: a connection that is accepted
+  // and stays silent (a station whose firmware hangs) is no recovery.
+  void Restore(int station) {
+    watch_[station].failed = false;
+    state_.silentConnections[station].store(0);
+    Send(station, Report::kRestored);
+  }
+
   // `logCause` says why, just before the driver's own line, once the failure is certain.
+  // A station that was failed already sent nothing on this connection: it is retired
+  // without a word, and the re-open thread logs its attempts at its own pace.
   template <typename LogCause>
   void Fail(int station, const StationLink::Connection &connection, LogCause logCause) {
     StationLink &link = state_.stations[station];
     if (!link.Fail(connection.number)) return;
+    if (watch_[station].failed) {
+      state_.silentConnections[station].fetch_add(1);
+      NoteVacancy(state_);
+      link.CloseRetired();
+      return;
+    }
     logCause();
     NoteVacancy(state_);
     err(kLogOperational, "OxaDOV%.02d: Comms Fail. Station %d IP Addr %s. Closing Socket %d",
@@ -243,10 +260,10 @@ unsigned DEVADO_STDCALL INCOMING_MESSAGES_Thread(void *owner) {
     // Nothing may escape a thread's top function.
   }
   WaitForRelease(*state);
-  if (!Abandoned(*state)) {
-    win::Sleep(static_cast<win::DWORD>(state->timing.stopFlagDelayMs));
+  if (!Abandoned(*state)) win::Sleep(static_cast<win::DWORD>(state->timing.stopFlagDelayMs));
+  CallHostUnlessAbandoned(*state, [&] {
     state->block.With([](InstanceBlock &b) { b.stopFlag.Store(1); });
     err(kLogOperational, "OxaDOV%.02d: Shutdown INCOMING_MESSAGES_Thread()", state->copy.instance);
-  }
+  });
   return 0;
 }

@@ -135,6 +135,9 @@ void ReleaseThreads(InstancePrivate &state) {
 }
 
 void AbandonThreads(InstancePrivate &state) {
+  // A thread inside its last host calls holds the gate; one that hangs there began the
+  // call before driver end gave up, and is given up without the gate.
+  std::unique_lock<std::timed_mutex> gate(state.hostGate, std::chrono::milliseconds(200));
   {
     std::lock_guard<std::mutex> guard(state.stopLock);
     state.abandoned = true;

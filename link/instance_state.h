@@ -29,13 +29,15 @@ struct Acquired {
 };
 
 // The pace of the driver's threads. Only the test suite shortens the start delay, the
-// receiving thread's pause before it raises the stop flag, and the re-open thread's walk
-// (a full pass over the 256 station entries takes 26.6 s).
+// receiving thread's pause before it raises the stop flag, and the re-open thread's pace.
 struct ThreadTiming {
   int startDelayMs = 2000;
   int stopFlagDelayMs = 1000;
-  int reopenStationPauseMs = 100;
-  int reopenPassPauseMs = 1000;
+  // A station whose connect failed is tried again after this pause...
+  int reopenRetryMs = 1000;
+  // ...but its attempts are logged at most this often, the pace of the station walk the
+  // host's log has always known (256 entries of 100 ms, and a pause of 1 s).
+  int reopenLogEveryMs = 26600;
 };
 
 // The init file's settings and the host's numbers, as cold start found them.
@@ -81,6 +83,10 @@ struct InstancePrivate {
 
   std::atomic<InstancePhase> phase{InstancePhase::kNotStarted};
   StationLink stations[kStationCount];
+  // Written by the receiving thread alone: for a station it failed, the connections since
+  // on which the station sent nothing. While it is nonzero, a reconnection is an attempt,
+  // not yet the station's recovery.
+  std::atomic<std::uint32_t> silentConnections[kStationCount]{};
   // Moves on with every change of any station's link: while it stands still, a look at
   // each link would only repeat the last one.
   std::atomic<std::uint32_t> linkChanges{0};
@@ -99,6 +105,9 @@ struct InstancePrivate {
   // Driver end gave up waiting for a thread: the host may free the block at any moment,
   // and the library stays loaded for the thread's sake. Guarded by stopLock.
   bool abandoned = false;
+  // Held by a released thread across its last host calls, so that driver end cannot give
+  // the thread up between its look at `abandoned` and the call. Taken before stopLock.
+  std::timed_mutex hostGate;
   int threadsWaiting = 0;  // guarded by stopLock: threads that let go of the stations
   // Counts the connections lost while running (guarded by stopLock), so that the re-open
   // thread can sleep through stations that need nothing and still wake for one that does.
@@ -148,6 +157,16 @@ void WaitForRelease(InstancePrivate &state);
 // Driver end: waits up to `milliseconds` for `count` threads to let go of the stations.
 bool WaitForThreadsToLetGo(InstancePrivate &state, int count, int milliseconds);
 void ReleaseThreads(InstancePrivate &state);
-// Driver end gives up on threads that did not end in time (they are released too).
+// Driver end gives up on threads that did not end in time (they are released too). No
+// host call of theirs begins after this returns.
 void AbandonThreads(InstancePrivate &state);
 bool Abandoned(InstancePrivate &state);
+// A released thread's last host calls: made unless driver end has given the thread up,
+// and never begun once it has. False when they were not made.
+template <typename Calls>
+bool CallHostUnlessAbandoned(InstancePrivate &state, Calls calls) {
+  std::lock_guard<std::timed_mutex> gate(state.hostGate);
+  if (Abandoned(state)) return false;
+  calls();
+  return true;
+}

@@ -38,7 +38,7 @@ bool IsArmedGateOfStation(const InstanceCopy &copy, int gateId, int station, cha
 Outcome SendConfiguration(InstancePrivate &state, int station, DeferredLog &lines,
                           SendResult *result) {
   StationLink::Send send(state.stations[station]);
-  if (send.socket() == kNoSocket) return Outcome::kNotConnected;
+  if (send.socket() == kNoSocket || send.broken()) return Outcome::kNotConnected;
   if (StopRequested(state)) return Outcome::kStopping;
   BuildConfigurationPacket(send.packet(), send.message(), state.copy.updateRate, lines);
   *result = TransmitPacket(send.socket(), state.copy.addresses[station], send.packet());

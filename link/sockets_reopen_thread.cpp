@@ -11,76 +11,93 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 class SocketsReOpen {
  public:
-  explicit SocketsReOpen(InstancePrivate &state) : state_(state), copy_(state.copy) {}
+  explicit SocketsReOpen(InstancePrivate &state)
+      : state_(state),
+        copy_(state.copy),
+        retry_(std::chrono::milliseconds(state.timing.reopenRetryMs)),
+        logEvery_(std::chrono::milliseconds(state.timing.reopenLogEveryMs)) {
+    std::fill(std::begin(nextTry_), std::end(nextTry_), Clock::time_point::min());
+    std::fill(std::begin(quietUntil_), std::end(quietUntil_), Clock::time_point::min());
+  }
 
   void Run() {
     PauseUnlessStopping(state_, state_.timing.startDelayMs);
     err(kLogOperational, "OxaDOV%.02d: Starting SocketsReOpenThread()", copy_.instance);
     while (!Stopping()) {
-      Walk();
-      PauseUnlessStopping(state_, state_.timing.reopenPassPauseMs);
+      // Taken before the round looks at the stations, so that a station lost during the
+      // round wakes the wait at once.
+      std::uint32_t seen = Vacancies(state_);
+      WaitForVacancy(state_, seen, Round());
     }
   }
 
  private:
-  using Clock = std::chrono::steady_clock;
-
   bool Stopping() const { return StopRequested(state_); }
-
-  // Visits the station entries in turn, one pause apart, and reconnects each that needs
-  // it. The thread sleeps through the entries that need nothing instead of waking for
-  // each; a station that loses its connection meanwhile wakes it, and is visited at its
-  // entry's time in this walk if that time is still to come, in the next walk if not.
-  void Walk() {
-    const Clock::duration pause = std::chrono::milliseconds(state_.timing.reopenStationPauseMs);
-    int station = 0;                       // the next entry to visit
-    Clock::time_point due = Clock::now();  // when it is visited
-    while (station < kStationCount && !Stopping()) {
-      std::uint32_t seen = Vacancies(state_);
-      int next = station;
-      while (next < kStationCount && !NeedsConnection(next)) ++next;
-      Clock::time_point nextDue = due + pause * (next - station);
-      if (Clock::now() < nextDue) {
-        WaitForVacancy(state_, seen, nextDue);
-        // The entries whose time has come and gone while the thread slept needed nothing
-        // when it fell asleep; one that lost its connection since is visited at once.
-        long long passed = (Clock::now() - due) / pause;
-        int end = station + static_cast<int>(std::min<long long>(std::max<long long>(passed, 0),
-                                                                 next - station));
-        int first = station;
-        while (first < end && !NeedsConnection(first)) ++first;
-        due += pause * (first - station);
-        station = first;
-        continue;
-      }
-      if (next == kStationCount) break;
-      Reconnect(next);
-      station = next + 1;
-      due = Clock::now() + pause;
-    }
-  }
 
   bool NeedsConnection(int station) const {
     return copy_.addresses[station][0] != '\0' && state_.stations[station].Vacant();
   }
 
-  // Connects the station again and hands the connection over armed. Every host call
-  // (each log line) is followed by a look at the stop signal.
-  void Reconnect(int station) {
+  // Every station that needs a connection and whose turn has come gets its connect now,
+  // all of them at once within one shared window, so that no station waits behind
+  // unreachable ones. Returns when the next turn is due.
+  Clock::time_point Round() {
+    Clock::time_point now = Clock::now();
+    Clock::time_point next = now + retry_;  // a lost connection wakes the thread sooner
+    ConnectBatch batch(copy_.instance);
+    int attempt[kStationCount];
+    bool any = false;
+    for (int n = 0; n < kStationCount; ++n) {
+      attempt[n] = -1;
+      if (!NeedsConnection(n)) continue;
+      if (now < nextTry_[n]) {
+        next = std::min(next, nextTry_[n]);
+        continue;
+      }
+      attempt[n] = batch.Add(copy_.addresses[n]);
+      any = true;
+    }
+    if (!any) return next;
+    batch.Wait();
+    for (int n = 0; n < kStationCount && !Stopping(); ++n) {
+      if (attempt[n] < 0) continue;
+      Conclude(batch, n, attempt[n]);
+      next = std::min(next, nextTry_[n]);
+    }
+    return next;
+  }
+
+  // Logs the attempt and hands a new connection over armed. An unreachable station, and a
+  // station that keeps accepting and staying silent, are tried as often as recovery
+  // needs but logged at the old walk's pace; a station that comes back is always logged.
+  // Every host call (each log line) is followed by a look at the stop signal.
+  void Conclude(ConnectBatch &batch, int station, int attempt) {
+    Clock::time_point now = Clock::now();
+    bool recovery = batch.Connected(attempt) && state_.silentConnections[station].load() == 0;
+    bool paced = now >= quietUntil_[station];
+    bool log = paced || recovery;
+    if (log) quietUntil_[station] = now + logEvery_;
+    nextTry_[station] = now + retry_;
     const char *address = copy_.addresses[station];
-    err(kLogOperational, "OxaDOV%d: SocketsReOpenThread() reconnecting PLC %d IP Addr %s",
-        copy_.instance, station, address);
+    if (log) {
+      err(kLogOperational, "OxaDOV%d: SocketsReOpenThread() reconnecting PLC %d IP Addr %s",
+          copy_.instance, station, address);
+    }
     std::int32_t socket = kNoSocket;
     if (Stopping()) return;
-    if (ConnectStation(copy_.instance, address, &socket) != 1) {
-      if (Stopping()) return;
-      err(kLogOperational, "OxaDOV%d: SocketsReOpenThread() Failed to reconnect PLC %d IP Addr %s",
-          copy_.instance, station, address);
+    if (batch.Conclude(attempt, log, &socket) != 1) {
+      if (log && !Stopping()) {
+        err(kLogOperational,
+            "OxaDOV%d: SocketsReOpenThread() Failed to reconnect PLC %d IP Addr %s", copy_.instance,
+            station, address);
+      }
       return;
     }
-    if (!Stopping()) {
+    if (log && !Stopping()) {
       err(kLogOperational,
           "OxaDOV%d: SocketsReOpenThread() PLC %d IP Addr %s reconnected successfully",
           copy_.instance, station, address);
@@ -94,6 +111,10 @@ class SocketsReOpen {
 
   InstancePrivate &state_;
   const InstanceCopy &copy_;
+  const Clock::duration retry_;
+  const Clock::duration logEvery_;
+  Clock::time_point nextTry_[kStationCount];     // a failed station's next connect
+  Clock::time_point quietUntil_[kStationCount];  // its attempts are not logged before
 };
 
 }  // namespace
@@ -106,8 +127,8 @@ unsigned DEVADO_STDCALL SocketsReOpenThread(void *owner) {
     // Nothing may escape a thread's top function.
   }
   WaitForRelease(*state);
-  if (!Abandoned(*state)) {
+  CallHostUnlessAbandoned(*state, [&] {
     err(kLogOperational, "OxaDOV%.02d: Closing SocketsReOpenThread()", state->copy.instance);
-  }
+  });
   return 0;
 }

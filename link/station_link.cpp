@@ -84,6 +84,7 @@ void StationLink::Objects::Set(void *packet, void *message) {
 StationLink::Send::Send(StationLink &link) : Objects(link) {
   std::lock_guard<std::mutex> guard(link_.lock_);
   connection_ = {link_.socket_, link_.number_};
+  broken_ = connection_.socket != kNoSocket && link_.brokenNumber_ == connection_.number;
   link_.socketInSend_ = connection_.socket;
 }
 

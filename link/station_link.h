@@ -79,11 +79,15 @@ class StationLink {
     explicit Send(StationLink &link);
     ~Send();
     std::int32_t socket() const { return connection_.socket; }
+    // An earlier packet on this connection did not go out whole: nothing more may be
+    // sent on it, since the station would read it out of step.
+    bool broken() const { return broken_; }
     // The packet did not go out whole: the stream is out of step, the link must fail.
     void Broken();
 
    private:
     Connection connection_;
+    bool broken_ = false;
   };
 
   // ---- the receiving thread ----

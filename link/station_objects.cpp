@@ -11,21 +11,29 @@ constexpr int kMessageObjectSize = 250;
 
 }  // namespace
 
-void EnsureStationObjects(InstancePrivate &state, int station) {
+bool EnsureStationObjects(InstancePrivate &state, int station) {
   DeferredLog failures;
+  bool complete = false;
   {
     StationLink::Objects objects(state.stations[station]);
     // Once the driver ends, its end frees the objects; none may be made after that.
-    if (StopRequested(state)) return;
-    if (objects.packet() != nullptr && objects.message() != nullptr) return;
+    if (StopRequested(state)) return false;
+    if (objects.packet() != nullptr && objects.message() != nullptr) return true;
     void *packet = objects.packet();
     void *message = objects.message();
     if (packet == nullptr) packet = pvPktAllocatePacket(kPacketObjectSize);
     if (message == nullptr) message = pvMsgAllocateMessage(kMessageObjectSize);
-    BuildStartPacket(packet, message, state.copy.instance, failures);
-    objects.Set(packet, message);
+    complete = packet != nullptr && message != nullptr;
+    if (complete) BuildStartPacket(packet, message, state.copy.instance, failures);
+    objects.Set(packet, message);  // what was made is kept for the next try
   }
   failures.Flush(kLogOperational);
+  if (!complete) {
+    err(kLogOperational,
+        "OxaDOV%d: PLC %d packet objects could not be made (out of memory); connection closed",
+        state.copy.instance, station);
+  }
+  return complete;
 }
 
 void FreeStationObjects(StationLink &link) {

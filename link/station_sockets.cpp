@@ -11,18 +11,8 @@
 
 namespace {
 
-// A station must accept a connection within this time.
-constexpr int kConnectWithinMs = 500;
 constexpr win::WORD kWinsockVersion = 0x0101;
 constexpr int kShutdownBoth = 2;
-
-// A connect on its way: started, then decided by one wait shared with the others.
-struct PendingConnect {
-  win::SOCKET socket = INVALID_SOCKET;
-  bool decided = false;
-  bool connected = false;
-  int error = 0;  // why it did not connect, when it was decided so
-};
 
 // False for text that is no station address: it would otherwise become some other
 // address (the broadcast address, for one).
@@ -75,6 +65,11 @@ void LogConnectCause(int instance, const char *ipAddress, const PendingConnect &
   if (!pending.decided) {
     err(kLogDetail, "OxaDOV%.02d: InitDOVCh() IP Address %s did not answer within %d ms", instance,
         ipAddress, kConnectWithinMs);
+  } else if (pending.waitFailed) {
+    err(kLogDetail,
+        "OxaDOV%.02d: InitDOVCh() IP Address %s: the wait for the connection failed (socket "
+        "error %d)",
+        instance, ipAddress, pending.error);
   } else if (pending.error == WSAECONNREFUSED) {
     err(kLogDetail, "OxaDOV%.02d: InitDOVCh() IP Address %s refused the connection", instance,
         ipAddress);
@@ -86,51 +81,38 @@ void LogConnectCause(int instance, const char *ipAddress, const PendingConnect &
 
 // One wait over every undecided connect until all are decided or the deadline passes.
 // A connect is decided when its socket turns writable (connected, or failed on POSIX) or
-// shows an exception (failed, on Windows).
-void FinishConnects(PendingConnect *pending, int count, const Deadline &deadline) {
+// shows an exception (failed, on Windows). A wait that fails decides every connect still
+// open as failed, with the wait's error: none of them can be told apart any more.
+void FinishConnects(std::vector<PendingConnect> &pending, const Deadline &deadline) {
   for (;;) {
     win::fd_set writable, failed;
     win::FdZero(&writable);
     win::FdZero(&failed);
-    for (int i = 0; i < count; ++i) {
-      if (pending[i].decided) continue;
-      win::FdSet(pending[i].socket, &writable);
-      win::FdSet(pending[i].socket, &failed);
+    for (const PendingConnect &p : pending) {
+      if (p.decided) continue;
+      win::FdSet(p.socket, &writable);
+      win::FdSet(p.socket, &failed);
     }
     if (win::FdCount(&writable) == 0) return;
     int ms = deadline.RemainingMs();
     win::timeval timeout{ms / 1000, (ms % 1000) * 1000};
-    if (win::select(0, nullptr, &writable, &failed, &timeout) <= 0) return;
-    for (int i = 0; i < count; ++i) {
-      if (pending[i].decided) continue;
-      if (win::FdIsSet(pending[i].socket, &writable) || win::FdIsSet(pending[i].socket, &failed)) {
-        Decide(&pending[i]);
+    int rc = win::select(0, nullptr, &writable, &failed, &timeout);
+    if (rc == 0) return;
+    if (rc < 0) {
+      int error = win::WSAGetLastError();
+      for (PendingConnect &p : pending) {
+        if (p.decided) continue;
+        p.decided = true;
+        p.waitFailed = true;
+        p.error = error;
       }
+      return;
+    }
+    for (PendingConnect &p : pending) {
+      if (p.decided) continue;
+      if (win::FdIsSet(p.socket, &writable) || win::FdIsSet(p.socket, &failed)) Decide(&p);
     }
   }
-}
-
-// The log line of a connect, and its socket: a connect that did not succeed is closed.
-int Conclude(int instance, const char *ipAddress, const PendingConnect &pending,
-             std::int32_t *outSocket) {
-  if (pending.socket == INVALID_SOCKET) {
-    err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to Open Socket for IP Address %s",
-        instance, ipAddress);
-    return 0;
-  }
-  if (!pending.connected) {
-    err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to connect to IP Address %s", instance,
-        ipAddress);
-    LogConnectCause(instance, ipAddress, pending);
-    win::shutdown(pending.socket, kShutdownBoth);
-    win::closesocket(pending.socket);
-    return 0;
-  }
-  auto socket = static_cast<std::int32_t>(pending.socket);
-  err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Socket connected. IP %s Socket %d", instance,
-      ipAddress, socket);
-  *outSocket = socket;
-  return 1;
 }
 
 }  // namespace
@@ -147,11 +129,60 @@ void PrepareInstanceState(InstanceBlock *block, InstancePrivate &state) {
   state.block.Open(block);
 }
 
+ConnectBatch::~ConnectBatch() {
+  for (PendingConnect &p : pending_) {
+    if (p.socket != INVALID_SOCKET) win::closesocket(p.socket);
+  }
+}
+
+int ConnectBatch::Add(const char *ipAddress) {
+  addresses_.push_back(ipAddress);
+  pending_.emplace_back();
+  StartConnect(ipAddress, &pending_.back());
+  return static_cast<int>(pending_.size()) - 1;
+}
+
+void ConnectBatch::Wait() {
+  FinishConnects(pending_, Deadline(kConnectWithinMs));
+}
+
+// The log lines of a connect, and its socket: a connect that did not succeed is closed.
+int ConnectBatch::Conclude(int i, bool log, std::int32_t *outSocket) {
+  PendingConnect &pending = pending_[static_cast<std::size_t>(i)];
+  const char *ipAddress = addresses_[static_cast<std::size_t>(i)];
+  if (pending.socket == INVALID_SOCKET) {
+    if (log) {
+      err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to Open Socket for IP Address %s",
+          instance_, ipAddress);
+    }
+    return 0;
+  }
+  if (!pending.connected) {
+    if (log) {
+      err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Failed to connect to IP Address %s", instance_,
+          ipAddress);
+      LogConnectCause(instance_, ipAddress, pending);
+    }
+    win::shutdown(pending.socket, kShutdownBoth);
+    win::closesocket(pending.socket);
+    pending.socket = INVALID_SOCKET;
+    return 0;
+  }
+  auto socket = static_cast<std::int32_t>(pending.socket);
+  pending.socket = INVALID_SOCKET;  // the caller's from now on
+  if (log) {
+    err(kLogOperational, "OxaDOV%.02d: InitDOVCh() Socket connected. IP %s Socket %d", instance_,
+        ipAddress, socket);
+  }
+  *outSocket = socket;
+  return 1;
+}
+
 int ConnectStation(int instance, const char *ipAddress, std::int32_t *outSocket) {
-  PendingConnect pending;
-  StartConnect(ipAddress, &pending);
-  FinishConnects(&pending, 1, Deadline(kConnectWithinMs));
-  return Conclude(instance, ipAddress, pending, outSocket);
+  ConnectBatch batch(instance);
+  batch.Add(ipAddress);
+  batch.Wait();
+  return batch.Conclude(0, true, outSocket);
 }
 
 int InitDOVCh(InstanceBlock *block, const char *ipAddress, std::int32_t *outSocket) {
@@ -160,9 +191,9 @@ int InitDOVCh(InstanceBlock *block, const char *ipAddress, std::int32_t *outSock
 
 bool HandOverConnection(InstancePrivate &state, int station, std::int32_t socket,
                         Handover handover) {
-  EnsureStationObjects(state, station);
+  // A connection without its packet objects would be used by the senders all the same.
   StationLink &link = state.stations[station];
-  bool installed = !StopRequested(state);
+  bool installed = EnsureStationObjects(state, station) && !StopRequested(state);
   if (installed && handover != Handover::kIfVacant) {
     link.Install(socket);
   } else if (installed) {
@@ -187,21 +218,18 @@ int InitDOV(InstanceBlock *block, InstancePrivate &state) {
   }
   state.acquired.winsock = true;
   // Every station gets its connect at once and all share one window to answer in.
-  PendingConnect pending[kStationCount];
+  ConnectBatch batch(instance);
+  int attempt[kStationCount];
   for (int n = 0; n < kStationCount; ++n) {
-    pending[n] = PendingConnect{};
-    if (state.copy.addresses[n][0] != '\0')
-      StartConnect(state.copy.addresses[n], &pending[n]);
-    else
-      pending[n].decided = true;
+    attempt[n] = state.copy.addresses[n][0] != '\0' ? batch.Add(state.copy.addresses[n]) : -1;
   }
-  FinishConnects(pending, kStationCount, Deadline(kConnectWithinMs));
+  batch.Wait();
   bool anyConnected = false;
   for (int n = 0; n < kStationCount; ++n) {
+    if (attempt[n] < 0) continue;
     const char *address = state.copy.addresses[n];
-    if (address[0] == '\0') continue;
     std::int32_t socket = kNoSocket;
-    if (Conclude(instance, address, pending[n], &socket) != 1) {
+    if (batch.Conclude(attempt[n], true, &socket) != 1) {
       err(kLogOperational, "OxaDOV%d: InitFms() Failed to connect to PLC %.2d I.P. addr %s",
           instance, n, address);
       continue;

@@ -3,11 +3,51 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "contracts/instance_block.h"
 #include "link/instance_state.h"
+#include "platform/winapi.h"
 
 constexpr unsigned short kStationPort = 1561;
+
+// A station must accept a connection within this time.
+constexpr int kConnectWithinMs = 500;
+
+// A connect on its way: started, then decided by one wait shared with the others.
+struct PendingConnect {
+  win::SOCKET socket = INVALID_SOCKET;
+  bool decided = false;
+  bool connected = false;
+  bool waitFailed = false;  // the shared wait itself failed; `error` is its error
+  int error = 0;            // why it did not connect, when it was decided so
+};
+
+// Connects several stations at once: every connect is started as it is added, then all
+// share one window of 500 ms to answer in, and each is concluded in turn. A station that
+// is not reachable costs the others nothing but that one window.
+class ConnectBatch {
+ public:
+  explicit ConnectBatch(int instance) : instance_(instance) {}
+  ~ConnectBatch();  // closes the sockets of the connects that were not concluded
+  ConnectBatch(const ConnectBatch &) = delete;
+  ConnectBatch &operator=(const ConnectBatch &) = delete;
+
+  // Starts a connect to the station at `ipAddress` (which must outlive the batch); its index.
+  int Add(const char *ipAddress);
+  // Waits until every connect is decided or the window has passed.
+  void Wait();
+  // Whether connect i succeeded, before it is concluded.
+  bool Connected(int i) const { return pending_[static_cast<std::size_t>(i)].connected; }
+  // Connect i's outcome, with the lines of a single connect when `log`: 1 and the socket
+  // (the caller's from now on) when the station accepted, 0 otherwise (closed).
+  int Conclude(int i, bool log, std::int32_t *outSocket);
+
+ private:
+  int instance_;
+  std::vector<PendingConnect> pending_;
+  std::vector<const char *> addresses_;
+};
 
 // Connects to the station at `ipAddress`: a non-blocking connect, then a wait until it is
 // decided or 500 ms have passed, with no fixed pause. 1 and the socket in *outSocket when

@@ -102,15 +102,17 @@ bool JoinThread(Event &thread, DWORD milliseconds) {
   if (milliseconds == INFINITE) {
     rc = ::pthread_join(thread.thread, nullptr);
   } else {
+    // The deadline is on the monotonic clock: a step of the wall clock (an NTP correction,
+    // an operator) must neither cut driver end short nor stretch it.
     timespec deadline;
-    ::clock_gettime(CLOCK_REALTIME, &deadline);
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
     deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
     if (deadline.tv_nsec >= 1000000000L) {
       deadline.tv_sec += 1;
       deadline.tv_nsec -= 1000000000L;
     }
-    rc = ::pthread_timedjoin_np(thread.thread, nullptr, &deadline);
+    rc = ::pthread_clockjoin_np(thread.thread, nullptr, CLOCK_MONOTONIC, &deadline);
   }
   thread.signalled = rc == 0;
   return thread.signalled;

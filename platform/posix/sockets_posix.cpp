@@ -158,7 +158,11 @@ int connect(SOCKET s, const sockaddr *name, int nameLength) {
     return Fail(WSAEISCONN);
   }
   int rc = ::connect(fd, reinterpret_cast<const ::sockaddr *>(&peer), sizeof peer);
-  return rc < 0 ? FailErrno() : 0;
+  if (rc == 0) return 0;
+  // For a connect, EAGAIN is not "try again later" but "no local port is left" (Windows
+  // says WSAENOBUFS); only EINPROGRESS means the connect is on its way.
+  if (errno == EAGAIN) return Fail(WSAENOBUFS);
+  return FailErrno();
 }
 
 int bind(SOCKET s, const sockaddr *name, int nameLength) {

@@ -74,8 +74,8 @@ void DriverInstance::UseShortReopenWalk() {
   ThreadTiming &timing = PresetTiming(block());
   timing.startDelayMs = 200;
   timing.stopFlagDelayMs = 100;
-  timing.reopenStationPauseMs = 2;
-  timing.reopenPassPauseMs = 100;
+  timing.reopenRetryMs = 100;
+  timing.reopenLogEveryMs = 1000;
 }
 
 int DriverInstance::ColdStart(std::int32_t runFlag, std::int32_t timeoutCs) {
