@@ -166,10 +166,9 @@ class IncomingMessages {
                         streams_[polled.station], kPacketsPerPass, now);
     if (Stopping()) return;
     watch.pending = received.packets >= kPacketsPerPass && streams_[polled.station].HasPacket();
-    if (received.data || received.packets > 0) {
-      watch.lastData = now;
-      if (watch.failed) Restore(polled.station);
-    }
+    if (received.data || received.packets > 0) watch.lastData = now;
+    // The news of a connection's end is no sign of life: only a whole packet is.
+    if (received.packets > 0 && watch.failed) Restore(polled.station);
     // A stream that broke never recovers by itself: the station fails now rather than
     // after a silence, and the re-open thread connects it again.
     if (received.linkLost) Fail(polled.station, watch.connection);

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 
 #include "countnet/codecs.h"
+#include "link/instance_state.h"
 #include "tests/support/driver_instance.h"
 
 namespace {
@@ -92,6 +95,118 @@ TEST_F(Supervision, ASilentStationFailsAfterSixPeriodsAndComesBackArmed) {
   EXPECT_EQ(CountLines(log, "OxaDOV1: SocketsReOpenThread() PLC 1 IP Addr " + address +
                                 " reconnected successfully"),
             1);
+}
+
+// A station whose firmware hangs with its network stack alive: it accepts every
+// reconnection and sends nothing. It stays failed, with no restored report until it talks.
+TEST_F(Supervision, AStationThatAcceptsAndStaysSilentIsNotRestoredUntilItSends) {
+  sim::Station station(StationOptions(1, 200));
+  ASSERT_TRUE(station.Start());
+  StartDriver(1, 1);
+  Arm(1, 1);
+  ASSERT_TRUE(DataFlows(1, kGenerousMs));
+  station.SetFault(sim::FaultMode::kSilent);
+  ASSERT_TRUE(driver_.WaitForStatus(1, {1}, kGenerousMs));
+  int connections = station.Connections();
+  // Two reconnections, each kept silent for six periods.
+  ASSERT_TRUE(
+      sim::WaitUntil([&] { return station.Connections() >= connections + 2; }, 2 * kGenerousMs));
+  EXPECT_EQ(driver_.StatusReports(1), std::vector<int>{1});
+
+  station.SetFault(sim::FaultMode::kNone);
+  ASSERT_TRUE(driver_.WaitForStatus(1, {1, 0}, kGenerousMs));
+  EXPECT_TRUE(DataFlows(1, kGenerousMs));
+  EXPECT_EQ(driver_.StatusReports(1), (std::vector<int>{1, 0}));
+}
+
+// A station that drops every connection at once is tried again and again, as recovery
+// needs, but the host's log hears of its attempts at the old pace only (once per 26.6 s).
+TEST_F(Supervision, AStationThatStaysAwayIsTriedOftenAndLoggedSeldom) {
+  sim::Station station(StationOptions(1, 200));
+  ASSERT_TRUE(station.Start());
+  LogCapture log;
+  driver_.WriteInitFile(1, {{1, TestAddress(1)}});
+  driver_.UseShortReopenWalk();
+  PresetTiming(driver_.block()).reopenLogEveryMs = 26600;
+  ASSERT_EQ(driver_.ColdStart(), 0);
+  ASSERT_TRUE(sim::WaitUntil([&] { return station.Connections() >= 1; }, kGenerousMs));
+  station.SetFault(sim::FaultMode::kCloseAfter, 0);
+  station.DropConnection(false);
+  ASSERT_TRUE(sim::WaitUntil([&] { return station.Connections() >= 8; }, kGenerousMs));
+
+  const std::string address = TestAddress(1);
+  EXPECT_EQ(CountLines(log, "OxaDOV1: SocketsReOpenThread() reconnecting PLC 1 IP Addr " + address),
+            1);
+  EXPECT_EQ(driver_.StatusReports(1), std::vector<int>{1}) << "failed once, never restored";
+  station.SetFault(sim::FaultMode::kNone);
+  EXPECT_TRUE(driver_.WaitForStatus(1, {1, 0}, kGenerousMs));
+}
+
+// Stations that do not answer at all (their connects never complete) cost the others
+// nothing but one shared window: a station beside thirty of them, and every station after
+// an outage of all, is back within a few seconds, where a walk from one station to the
+// next took half a second for each unreachable one ahead of it.
+TEST_F(Supervision, UnreachableStationsHoldUpNoStationThatCanBeReached) {
+  struct Case {
+    const char *name;
+    int unreachable;  // stations 1..unreachable never answer
+    bool outage;      // all are unreachable first, then all but those come back
+    int recovering;   // stations after them that must come back
+  };
+  for (const Case &c : {Case{"one station beside thirty dead ones", 30, false, 1},
+                        Case{"forty stations after an outage of all", 0, true, 40}}) {
+    SCOPED_TRACE(c.name);
+    HevCtlReset();
+    std::vector<std::unique_ptr<sim::Station>> stations;
+    int count = c.unreachable + c.recovering;
+    for (int n = 1; n <= count; ++n) {
+      sim::Options options = StationOptions(n, 200);
+      if (n <= c.unreachable || c.outage) options.fault = sim::FaultMode::kLate;
+      stations.push_back(std::make_unique<sim::Station>(options));
+      ASSERT_TRUE(stations.back()->Start());
+    }
+    DriverInstance driver;
+    LogCapture log;
+    std::vector<std::pair<int, std::string>> entries;
+    for (int n = 1; n <= count; ++n) entries.push_back({n, TestAddress(n)});
+    driver.WriteInitFile(1, entries);
+    driver.UseShortReopenWalk();
+    ASSERT_EQ(driver.ColdStart(), 0);
+    std::vector<int> back;
+    for (int n = c.unreachable + 1; n <= count; ++n) {
+      driver.DefineGate(n * 100, ChannelTag(n, 0), kHevGateFloat);
+      ASSERT_EQ(driver.Parse(ChannelTag(n, 0), n * 100, kHevGateFloat), 0);
+      back.push_back(n);
+    }
+    if (c.outage) {
+      // The re-open thread has tried every station twice when the network returns.
+      std::string retry = "OxaDOV1: SocketsReOpenThread() Failed to reconnect PLC " +
+                          std::to_string(count) + " IP Addr " + TestAddress(count);
+      ASSERT_TRUE(HevWaitUntil([&] { return CountLines(log, retry) >= 2; }, kGenerousMs));
+      for (int n : back) stations[n - 1]->SetFault(sim::FaultMode::kNone);
+    } else {
+      for (int n : back) ASSERT_TRUE(DataFlows(n, kGenerousMs));
+      for (int n : back) stations[n - 1]->DropConnection(true);
+    }
+    auto from = Clock::now();
+    std::vector<unsigned> before(back.size());
+    for (std::size_t i = 0; i < back.size(); ++i) {
+      DriverInstance::GateValue(back[i] * 100, &before[i]);
+    }
+    ASSERT_TRUE(HevWaitUntil(
+        [&] {
+          for (std::size_t i = 0; i < back.size(); ++i) {
+            unsigned now = 0;
+            DriverInstance::GateValue(back[i] * 100, &now);
+            if (now < before[i] + 2) return false;
+          }
+          return true;
+        },
+        kGenerousMs));
+    double took = std::chrono::duration<double>(Clock::now() - from).count();
+    EXPECT_LT(took, 8.0) << "the last station delivered after " << took << " s";
+    EXPECT_EQ(driver.EndOxa(), 0);
+  }
 }
 
 TEST_F(Supervision, AStationThatClosesOrResetsFailsAtOnceAndComesBack) {

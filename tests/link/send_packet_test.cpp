@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <future>
+#include <memory>
 
 #include "contracts/dov_pakt.h"
 #include "link/send_packet.h"
+#include "tests/support/loopback.h"
 #include "tests/support/station_link.h"
 
 namespace {
@@ -130,6 +133,61 @@ TEST(SendPacket, APacketThatCannotGoOutWholeIsAFailure) {
     result = SendPacket(DriverSocket(link), link.address().c_str(), packet);
   }
   EXPECT_EQ(result, 0);
+  iPktFreePacket(packet);
+}
+
+// Goodbyes at driver end: twenty stations that never read cost one shared window, not
+// twenty windows one after another, and a station that reads gets its packet whole.
+TEST(SendPacket, PacketsSentTogetherShareOneWindowWhateverTheStationsDo) {
+  constexpr int kDeaf = 20;
+  constexpr int kWindowMs = 500;
+  testing_support::WinsockSession winsock;
+  std::vector<std::unique_ptr<testing_support::Listener>> listeners;
+  std::vector<win::SOCKET> driverSides, stationSides;
+  for (int n = 1; n <= kDeaf + 1; ++n) {
+    listeners.push_back(
+        std::make_unique<testing_support::Listener>(testing_support::TestAddress(n)));
+    ASSERT_TRUE(listeners.back()->ok());
+    driverSides.push_back(testing_support::ConnectTo(testing_support::TestAddress(n), 10000));
+    ASSERT_NE(driverSides.back(), INVALID_SOCKET);
+    stationSides.push_back(listeners.back()->Accept(10000));
+    ASSERT_NE(stationSides.back(), INVALID_SOCKET);
+    win::u_long nonBlocking = 1;
+    win::ioctlsocket(driverSides.back(), FIONBIO, &nonBlocking);
+    if (n <= kDeaf) {
+      PinBuffer(driverSides.back(), SO_SNDBUF);
+      PinBuffer(stationSides.back(), SO_RCVBUF);
+      for (int quiet = 0; quiet < 2;) {
+        quiet = FillOnce(driverSides.back()) == 0 ? quiet + 1 : 0;
+        win::Sleep(50);
+      }
+    }
+  }
+  void *packet = PatternPacket(60000);  // far more than a full connection finds room for
+  std::vector<Outgoing> goodbyes;
+  for (std::size_t i = 0; i < driverSides.size(); ++i) {
+    goodbyes.push_back(PreparePacket(static_cast<std::int32_t>(driverSides[i]),
+                                     testing_support::TestAddress(static_cast<int>(i) + 1).c_str(),
+                                     packet));
+  }
+  auto start = std::chrono::steady_clock::now();
+  TransmitTogether(goodbyes, kWindowMs);
+  auto took = std::chrono::steady_clock::now() - start;
+
+  EXPECT_LT(took, std::chrono::milliseconds(4 * kWindowMs)) << "one window, not one per station";
+  for (int i = 0; i < kDeaf; ++i) EXPECT_EQ(goodbyes[i].result, SendResult::kFailed) << i;
+  EXPECT_EQ(goodbyes[kDeaf].result, SendResult::kSent);
+  std::vector<char> received(dwPktGetPacketLength(packet));
+  std::size_t got = 0;
+  while (got < received.size() && testing_support::WaitReadable(stationSides[kDeaf], 10000)) {
+    int rc = win::recv(stationSides[kDeaf], received.data() + got,
+                       static_cast<int>(received.size() - got), 0);
+    if (rc <= 0) break;
+    got += static_cast<std::size_t>(rc);
+  }
+  EXPECT_EQ(got, received.size());
+  for (win::SOCKET s : driverSides) win::closesocket(s);
+  for (win::SOCKET s : stationSides) win::closesocket(s);
   iPktFreePacket(packet);
 }
 
