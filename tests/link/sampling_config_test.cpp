@@ -79,14 +79,29 @@ TEST(SamplingConfig, TheStationGetsTheRateAndTheStartCommandInOnePacket) {
   }
 }
 
-TEST(SamplingConfig, AStationThatIsNotConnectedIsOnlyLogged) {
-  StationLink link;
-  link.state().stations[kLinkStation].Retire();
-  LogCapture log;
-  SetupSamplingConfig(link.block(), kLinkStation, "001F0003");
-  EXPECT_EQ(log.Texts(), std::vector<std::string>{
-                             "DEVADO: SetupSamplingConfig() Could not configure sampling for Tag "
-                             "'001F0003'. Socket not connected"});
+// A connection on which a packet went out only in part is out of step with the station:
+// until the receiving thread fails it, nothing more may go out on it.
+TEST(SamplingConfig, AStationThatIsNotConnectedOrWhoseLinkBrokeIsOnlyLogged) {
+  for (bool broken : {false, true}) {
+    SCOPED_TRACE(broken ? "a send broke the link" : "not connected");
+    StationLink link;
+    ASSERT_TRUE(link.connected());
+    EnsureStationObjects(link.state(), kLinkStation);
+    ::StationLink &station = link.state().stations[kLinkStation];
+    if (broken) {
+      ::StationLink::Send(station).Broken();
+    } else {
+      station.Retire();
+    }
+    LogCapture log;
+    SetupSamplingConfig(link.block(), kLinkStation, "001F0003");
+    EXPECT_EQ(log.Texts(), std::vector<std::string>{
+                               "DEVADO: SetupSamplingConfig() Could not configure sampling for "
+                               "Tag '001F0003'. Socket not connected"});
+    if (broken) {
+      EXPECT_TRUE(link.Receive(1, 300).empty()) << "something was sent";
+    }
+  }
 }
 
 TEST(SamplingConfig, ReArmingSendsOnePacketPerArmedChannelGateOfThisInstanceAndStation) {
