@@ -221,9 +221,11 @@ TEST_F(Lifecycle, TwoInstancesRunSideBySideAndEndIndependently) {
 // a second set of threads beside the first, and a run flag of 0 must not make the next
 // driver end take the installation path and leave the threads running.
 TEST_F(Lifecycle, ASecondColdStartIsRefusedAndLeavesTheRunningInstanceAsItIs) {
+  // Counted once: the system lists a joined thread (the last round's station) a moment
+  // longer, and the waits below allow for that.
+  int threads = ThreadCount();
   for (std::int32_t runFlag : {1, 0}) {
     SCOPED_TRACE("second cold start with run flag " + std::to_string(runFlag));
-    int threads = ThreadCount();
     sim::Station station(StationOptions(1));
     ASSERT_TRUE(station.Start());
     {
@@ -240,7 +242,7 @@ TEST_F(Lifecycle, ASecondColdStartIsRefusedAndLeavesTheRunningInstanceAsItIs) {
                                                       "is running already (EndOxa first)"});
       EXPECT_EQ(driver.block()->started.Get(), 1);
       EXPECT_EQ(driver.block()->stations[1].socket.Load(), socket);
-      EXPECT_EQ(ThreadCount(), running);
+      EXPECT_LE(ThreadCount(), running) << "no second set of threads";
       EXPECT_EQ(HevCtlClientCount(), 1);
 
       LogCapture end;
