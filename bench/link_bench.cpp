@@ -531,6 +531,8 @@ int RunRecovery(int measureSeconds) {
               "target: within 2 s");
 
   for (int n = 1; n <= kStaysAway; ++n) attemptLines[n] = 0;
+  std::vector<double> each;
+  for (int tid : driverThreads) each.push_back(ThreadCpuSeconds(tid));
   double cpuBefore = CpuOf(driverThreads);
   std::this_thread::sleep_for(std::chrono::seconds(measureSeconds));
   double cpu = CpuOf(driverThreads) - cpuBefore;
@@ -540,6 +542,10 @@ int RunRecovery(int measureSeconds) {
       "both driver threads over %d s with 50 stations away and 205 streaming: %.3f s = %.3f%% "
       "of one core (target: at most 0.25%%)\n",
       measureSeconds, cpu, 100.0 * cpu / measureSeconds);
+  for (std::size_t i = 0; i < driverThreads.size(); ++i) {
+    std::printf("  thread %zu (started %s): %.3f s\n", i + 1, i == 0 ? "first" : "second",
+                ThreadCpuSeconds(driverThreads[i]) - each[i]);
+  }
   std::printf(
       "attempts logged per unreachable station: %.1f per hour (%d lines of 'reconnecting' "
       "for 50 stations in %d s; target: at most %.1f per hour, one per 26.6 s)\n",

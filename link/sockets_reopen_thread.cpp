@@ -62,11 +62,16 @@ class SocketsReOpen {
       any = true;
     }
     if (!any) return next;
-    batch.Wait();
-    for (int n = 0; n < kStationCount && !Stopping(); ++n) {
-      if (attempt[n] < 0) continue;
-      Conclude(batch, n, attempt[n]);
-      next = std::min(next, nextTry_[n]);
+    // A station that answers is taken at once; the others keep the rest of the window.
+    bool waiting = true;
+    while (waiting && !Stopping()) {
+      waiting = batch.WaitForSome();
+      for (int n = 0; n < kStationCount && !Stopping(); ++n) {
+        if (attempt[n] < 0 || (waiting && !batch.Decided(attempt[n]))) continue;
+        Conclude(batch, n, attempt[n], now);
+        attempt[n] = -1;
+        next = std::min(next, nextTry_[n]);
+      }
     }
     return next;
   }
@@ -75,13 +80,13 @@ class SocketsReOpen {
   // station that keeps accepting and staying silent, are tried as often as recovery
   // needs but logged at the old walk's pace; a station that comes back is always logged.
   // Every host call (each log line) is followed by a look at the stop signal.
-  void Conclude(ConnectBatch &batch, int station, int attempt) {
+  void Conclude(ConnectBatch &batch, int station, int attempt, Clock::time_point tried) {
     Clock::time_point now = Clock::now();
     bool recovery = batch.Connected(attempt) && state_.silentConnections[station].load() == 0;
     bool paced = now >= quietUntil_[station];
     bool log = paced || recovery;
     if (log) quietUntil_[station] = now + logEvery_;
-    nextTry_[station] = now + retry_;
+    nextTry_[station] = tried + retry_;  // a second after this try began
     const char *address = copy_.addresses[station];
     if (log) {
       err(kLogOperational, "OxaDOV%d: SocketsReOpenThread() reconnecting PLC %d IP Addr %s",

@@ -82,8 +82,11 @@ void LogConnectCause(int instance, const char *ipAddress, const PendingConnect &
 // One wait over every undecided connect until all are decided or the deadline passes.
 // A connect is decided when its socket turns writable (connected, or failed on POSIX) or
 // shows an exception (failed, on Windows). A wait that fails decides every connect still
-// open as failed, with the wait's error: none of them can be told apart any more.
-void FinishConnects(std::vector<PendingConnect> &pending, const Deadline &deadline) {
+// open as failed, with the wait's error: none of them can be told apart any more. With
+// `some`, it returns as soon as one wait has decided anything; false once nothing is left
+// to wait for (all decided, or the deadline passed).
+bool FinishConnects(std::vector<PendingConnect> &pending, const Deadline &deadline,
+                    bool some = false) {
   for (;;) {
     win::fd_set writable, failed;
     win::FdZero(&writable);
@@ -93,11 +96,11 @@ void FinishConnects(std::vector<PendingConnect> &pending, const Deadline &deadli
       win::FdSet(p.socket, &writable);
       win::FdSet(p.socket, &failed);
     }
-    if (win::FdCount(&writable) == 0) return;
+    if (win::FdCount(&writable) == 0) return false;
     int ms = deadline.RemainingMs();
     win::timeval timeout{ms / 1000, (ms % 1000) * 1000};
     int rc = win::select(0, nullptr, &writable, &failed, &timeout);
-    if (rc == 0) return;
+    if (rc == 0) return false;
     if (rc < 0) {
       int error = win::WSAGetLastError();
       for (PendingConnect &p : pending) {
@@ -106,12 +109,13 @@ void FinishConnects(std::vector<PendingConnect> &pending, const Deadline &deadli
         p.waitFailed = true;
         p.error = error;
       }
-      return;
+      return false;
     }
     for (PendingConnect &p : pending) {
       if (p.decided) continue;
       if (win::FdIsSet(p.socket, &writable) || win::FdIsSet(p.socket, &failed)) Decide(&p);
     }
+    if (some) return true;
   }
 }
 
@@ -144,6 +148,11 @@ int ConnectBatch::Add(const char *ipAddress) {
 
 void ConnectBatch::Wait() {
   FinishConnects(pending_, Deadline(kConnectWithinMs));
+}
+
+bool ConnectBatch::WaitForSome() {
+  if (!window_) window_ = std::make_unique<Deadline>(kConnectWithinMs);
+  return FinishConnects(pending_, *window_, true);
 }
 
 // The log lines of a connect, and its socket: a connect that did not succeed is closed.

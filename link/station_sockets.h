@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "contracts/instance_block.h"
 #include "link/instance_state.h"
+#include "link/socket_wait.h"
 #include "platform/winapi.h"
 
 constexpr unsigned short kStationPort = 1561;
@@ -37,6 +39,11 @@ class ConnectBatch {
   int Add(const char *ipAddress);
   // Waits until every connect is decided or the window has passed.
   void Wait();
+  // Waits until some connects are decided, within the same window; false once there is
+  // nothing left to wait for. A station that answers can be taken at once, while the
+  // others still have the rest of the window.
+  bool WaitForSome();
+  bool Decided(int i) const { return pending_[static_cast<std::size_t>(i)].decided; }
   // Whether connect i succeeded, before it is concluded.
   bool Connected(int i) const { return pending_[static_cast<std::size_t>(i)].connected; }
   // Connect i's outcome, with the lines of a single connect when `log`: 1 and the socket
@@ -45,6 +52,7 @@ class ConnectBatch {
 
  private:
   int instance_;
+  std::unique_ptr<Deadline> window_;  // from the first WaitForSome
   std::vector<PendingConnect> pending_;
   std::vector<const char *> addresses_;
 };
