@@ -403,6 +403,22 @@ void Print(const Figures &f, int seconds, std::size_t driverThreads) {
       f.threadsAfterConnects, f.threadsAfterWarmStarts);
 }
 
+// The init file: update rate 1 s, every station at its address.
+void WriteInitFile() {
+  std::ofstream init("DEVADO01.int");
+  init << "UPDATE RATE = 1\n";
+  for (int n = 1; n <= stationCount; ++n) init << n << " = " << Address(n) << "\n";
+}
+
+// The threads that were not there `before`: the driver's, right after its cold start.
+std::vector<int> ThreadsSince(const std::set<int> &before) {
+  std::vector<int> started;
+  for (int tid : Threads()) {
+    if (!before.count(tid)) started.push_back(tid);
+  }
+  return started;
+}
+
 std::vector<std::unique_ptr<sim::Station>> StartStations(int pollMs) {
   std::vector<std::unique_ptr<sim::Station>> stations(kMaxStations + 1);
   for (int n = 1; n <= stationCount; ++n) {
@@ -496,21 +512,14 @@ int RunRecovery(int measureSeconds) {
   if (stations.empty()) return 1;
   for (int n = 1; n <= stationCount; ++n) stations[n]->SetFault(sim::FaultMode::kLate);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the listeners switch over
-  {
-    std::ofstream init("DEVADO01.int");
-    init << "UPDATE RATE = 1\n";
-    for (int n = 1; n <= stationCount; ++n) init << n << " = " << Address(n) << "\n";
-  }
+  WriteInitFile();
   std::vector<unsigned char> memory(kInstanceBlockSize, 0);
   auto *block = reinterpret_cast<InstanceBlock *>(memory.data());
   benchBlock = block;
   std::set<int> before = Threads();
   std::printf("cold start with all %d stations away...\n", stationCount);
   if (ColdStart(block) < 0) return 1;
-  std::vector<int> driverThreads;
-  for (int tid : Threads()) {
-    if (!before.count(tid)) driverThreads.push_back(tid);
-  }
+  std::vector<int> driverThreads = ThreadsSince(before);
   ArmEveryStation(block);
   std::this_thread::sleep_for(std::chrono::seconds(20));
   std::vector<int> back;
@@ -568,11 +577,7 @@ int main(int argc, char **argv) {
   HevCtlLogOff();
   std::vector<std::unique_ptr<sim::Station>> stations = StartStations(pollMs);
   if (stations.empty()) return 1;
-  {
-    std::ofstream init("DEVADO01.int");
-    init << "UPDATE RATE = 1\n";
-    for (int n = 1; n <= stationCount; ++n) init << n << " = " << Address(n) << "\n";
-  }
+  WriteInitFile();
   std::vector<unsigned char> memory(kInstanceBlockSize, 0);
   auto *block = reinterpret_cast<InstanceBlock *>(memory.data());
   benchBlock = block;
@@ -581,10 +586,7 @@ int main(int argc, char **argv) {
   std::printf("connecting %d stations...\n", stationCount);
   f.coldStartAnswering = ColdStart(block);
   if (f.coldStartAnswering < 0) return 1;
-  std::vector<int> driverThreads;
-  for (int tid : Threads()) {
-    if (!before.count(tid)) driverThreads.push_back(tid);
-  }
+  std::vector<int> driverThreads = ThreadsSince(before);
   ArmEveryStation(block);
   if (!EveryStationFlows()) {
     std::fprintf(stderr, "not every station's samples reach its gate; no measurement\n");
