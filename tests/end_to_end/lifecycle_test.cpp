@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "contracts/host_runtime.h"
@@ -123,6 +124,61 @@ TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
   driver.reset();
   station.Stop();
   EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+// Fills each connection until the driver's side would block, as when its station does not
+// read: rounds over all of them until two rounds in a row find no room.
+void FillUntilFull(const std::vector<win::SOCKET> &driverSides) {
+  std::vector<char> chunk(65536, 'x');
+  for (int quiet = 0; quiet < 2; win::Sleep(50)) {
+    bool queued = false;
+    for (win::SOCKET s : driverSides) {
+      while (win::send(s, chunk.data(), static_cast<int>(chunk.size()), 0) > 0) queued = true;
+    }
+    quiet = queued ? 0 : quiet + 1;
+  }
+}
+
+// Twenty stations that never read: their goodbyes cannot go out, and they share one window
+// instead of queueing one after another ahead of the wait for the threads.
+TEST_F(Lifecycle, GoodbyesToStationsThatNeverReadDoNotCostTheThreadsTheirEnd) {
+  constexpr int kDeaf = 20;
+  WinsockSession winsock;
+  std::vector<std::unique_ptr<Listener>> stations;
+  std::vector<std::pair<int, std::string>> config;
+  for (int n = 1; n <= kDeaf; ++n) {
+    stations.push_back(std::make_unique<Listener>(TestAddress(n)));
+    ASSERT_TRUE(stations.back()->ok());
+    config.emplace_back(n, TestAddress(n));
+  }
+  DriverInstance driver;
+  driver.WriteInitFile(30, config);  // no station is taken for silent before the end
+  ASSERT_EQ(driver.ColdStart(), 0);
+  std::vector<win::SOCKET> stationSides, driverSides;
+  for (int n = 1; n <= kDeaf; ++n) {
+    stationSides.push_back(stations[n - 1]->Accept(kGenerousMs));
+    ASSERT_NE(stationSides.back(), INVALID_SOCKET) << n;
+    int bytes = 16384;  // a size that is set stays put
+    win::setsockopt(stationSides.back(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&bytes),
+                    sizeof bytes);
+    driverSides.push_back(static_cast<win::SOCKET>(driver.block()->stations[n].socket.Load()));
+    win::setsockopt(driverSides.back(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char *>(&bytes),
+                    sizeof bytes);
+  }
+  FillUntilFull(driverSides);
+
+  LogCapture log;
+  EXPECT_EQ(driver.EndOxa(), 0);
+  std::vector<std::string> lines = log.Texts();
+  EXPECT_FALSE(Contains(lines, "OxaDOV1: EndOxa() driver threads did not end in time"));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "DEVADO: SendPacket() failed"), kDeaf);
+  for (int n = 1; n <= kDeaf; ++n) {
+    EXPECT_TRUE(Contains(lines, "OxaDOV1: EndOxa() Disconnecting PLC " + std::to_string(n) +
+                                    " TCP/IP Address " + TestAddress(n)))
+        << n;
+  }
+  EXPECT_EQ(lines.back(), "OXAWNCNT: returning from EndOxa()");
+  for (win::SOCKET s : stationSides) win::closesocket(s);
 }
 
 TEST_F(Lifecycle, EndAfterAnEarlyStopReleasesOnlyWhatWasAcquired) {
