@@ -18,6 +18,7 @@
 
 #include "contracts/instance_block.h"
 #include "link/station_link.h"
+#include "platform/lock.h"
 #include "platform/winapi.h"
 
 // What cold start acquired, so that driver end releases exactly that.
@@ -65,7 +66,7 @@ class BlockAccess {
   }
 
  private:
-  std::mutex lock_;
+  win::Lock lock_;
   InstanceBlock *block_ = nullptr;
 };
 
@@ -98,7 +99,7 @@ struct InstancePrivate {
   // The stop signal is the only way a driver thread is told to end. Once it is raised the
   // threads leave the stations alone and wait to be released; driver end releases them
   // after it has said goodbye to the stations.
-  std::mutex stopLock;
+  win::Lock stopLock;
   std::condition_variable stopChanged;
   std::atomic<bool> stopRequested{false};
   bool released = false;  // guarded by stopLock
@@ -107,7 +108,7 @@ struct InstancePrivate {
   bool abandoned = false;
   // Held by a released thread across its last host calls, so that driver end cannot give
   // the thread up between its look at `abandoned` and the call. Taken before stopLock.
-  std::timed_mutex hostGate;
+  win::Lock hostGate;
   int threadsWaiting = 0;  // guarded by stopLock: threads that let go of the stations
   // Counts the connections lost while running (guarded by stopLock), so that the re-open
   // thread can sleep through stations that need nothing and still wake for one that does.
@@ -165,7 +166,7 @@ bool Abandoned(InstancePrivate &state);
 // and never begun once it has. False when they were not made.
 template <typename Calls>
 bool CallHostUnlessAbandoned(InstancePrivate &state, Calls calls) {
-  std::lock_guard<std::timed_mutex> gate(state.hostGate);
+  std::lock_guard<std::mutex> gate(state.hostGate);
   if (Abandoned(state)) return false;
   calls();
   return true;

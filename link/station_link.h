@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "contracts/instance_block.h"
+#include "platform/lock.h"
 
 class StationLink {
  public:
@@ -120,12 +121,12 @@ class StationLink {
     if (anyChange_ != nullptr) anyChange_->fetch_add(1, std::memory_order_release);
   }
 
-  mutable std::mutex lock_;
+  mutable win::Lock lock_;
   // Moves on, under the lock, with every change a look could see: the connection, a
   // broken send, a retired socket, a send's end (a retired socket may now be closed).
   std::atomic<std::uint32_t> changes_{0};
   std::atomic<std::uint32_t> *anyChange_ = nullptr;
-  std::mutex sending_;
+  win::Lock sending_;
   // All guarded by lock_:
   std::int32_t socket_ = kNoSocket;
   bool replacing_ = false;

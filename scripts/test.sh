@@ -156,13 +156,12 @@ helgrind_suite() {
   fi
   [ -x build/linux/bin/end_to_end_tests ] || { fail "helgrind: not run: the Linux build failed"; return; }
   echo "== helgrind over the end-to-end suite (the driver's threads at work; about 2 minutes)"
-  # Lock orders are not tracked: std::mutex is destroyed without a call that helgrind sees,
-  # so the order of two locks of a freed driver instance outlives them and is pinned on
-  # whatever the allocator puts at their addresses next (a simulated station's locks, in a
-  # later test), which reads as an inverted order. Races are what this run looks for.
+  # Races and lock orders are both checked. The driver's and the simulated stations' locks
+  # that live and die with an instance or a station are win::Lock, whose end helgrind
+  # sees, so a freed lock's orders are not pinned on the next one at its address.
   # Valgrind runs one thread at a time; fair scheduling hands the processor round in turn,
   # so a thread that keeps busy cannot starve one that a test waits for.
-  if valgrind --tool=helgrind --track-lockorders=no --fair-sched=yes --error-exitcode=1 \
+  if valgrind --tool=helgrind --track-lockorders=yes --fair-sched=yes --error-exitcode=1 \
     --suppressions=tests/valgrind/helgrind.supp -q \
     build/linux/bin/end_to_end_tests >build/linux/helgrind.log 2>&1; then
     note "helgrind: $(grep -E '^\[  PASSED  \]' build/linux/helgrind.log), no race reported"

@@ -16,6 +16,7 @@
 
 #include "contracts/dov_pakt.h"
 #include "countnet/codecs.h"
+#include "platform/lock.h"
 #include "platform/winapi.h"
 #include "sim/net.h"
 #include "sim/random.h"
@@ -96,16 +97,16 @@ struct Station::Impl {
   std::atomic<int> packetsSent{0};
   std::atomic<int> writes{0};
 
-  mutable std::mutex receivedMutex;
+  mutable win::Lock receivedMutex;
   std::vector<Packet> received;
 
   // apiMutex orders Start, Stop and commands; `alive` changes only under it.
-  std::mutex apiMutex;
+  win::Lock apiMutex;
   bool alive = false;
   std::atomic<std::thread::id> threadId{};
-  std::mutex commandMutex;
+  win::Lock commandMutex;
   std::deque<std::function<void()>> commands;
-  std::mutex stopMutex;
+  win::Lock stopMutex;
   std::condition_variable stopSignal;
   bool stopping = false;
   std::thread thread;
@@ -166,7 +167,7 @@ Result Station::Impl::Execute(std::function<Result()> work) {
 // understand (they do not see through futures). The station thread runs every queued
 // command, and Stop cannot come between (it takes apiMutex, which Execute holds).
 void Station::Impl::RunOnStationThread(const std::function<void()> &work) {
-  std::mutex doneMutex;
+  win::Lock doneMutex;
   std::condition_variable doneChanged;
   bool done = false;
   {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/lock.h"
 #include "platform/posix/thread_handles.h"
 #include "platform/winapi.h"
 
@@ -22,7 +23,7 @@ namespace win {
 namespace {
 
 struct Event {
-  std::mutex mutex;
+  Lock mutex;
   std::condition_variable changed;
   bool signalled = false;
   bool manualReset = false;
