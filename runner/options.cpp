@@ -23,6 +23,20 @@ bool ToInt(const std::string &text, int low, int high, int *value) {
   return true;
 }
 
+// A size in bytes: N, or N with K, M or G (binary units); at least 1 MiB.
+bool ToSize(const std::string &text, std::int64_t *value) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  errno = 0;
+  long long parsed = std::strtoll(text.c_str(), &end, 10);
+  std::string unit = end;
+  int shift = unit.empty() ? 0 : unit == "K" ? 10 : unit == "M" ? 20 : unit == "G" ? 30 : -1;
+  constexpr long long kLargest = 1LL << 50;
+  if (errno != 0 || shift < 0 || parsed <= 0 || parsed > (kLargest >> shift)) return false;
+  *value = static_cast<std::int64_t>(parsed) << shift;
+  return *value >= (std::int64_t{1} << 20);
+}
+
 // HOST, HOST:PORT, [IPV6] or [IPV6]:PORT.
 bool TakeBroker(const std::string &text, MqttSettings *mqtt) {
   std::string host = text;
@@ -77,6 +91,11 @@ bool TakeMqttValue(const std::string &name, const std::string &value, MqttSettin
     *ok = !value.empty();
   } else if (name == "--mqtt-queue") {
     *ok = ToInt(value, 1, kMaxQueue, &mqtt->queue);
+  } else if (name == "--mqtt-store") {
+    mqtt->storePath = value;
+    *ok = !value.empty();
+  } else if (name == "--mqtt-store-max") {
+    *ok = ToSize(value, &mqtt->storeMax);
   } else {
     return false;
   }
@@ -137,7 +156,8 @@ bool TakeValue(const std::string &name, const std::string &value, Options *optio
 bool MqttOptionsFit(const MqttSettings &mqtt, std::string *error) {
   bool tuned = !mqtt.prefix.empty() || !mqtt.clientId.empty() || !mqtt.user.empty() ||
                !mqtt.passwordFile.empty() || !mqtt.caFile.empty() ||
-               mqtt.queue != MqttSettings().queue;
+               mqtt.queue != MqttSettings().queue || !mqtt.storePath.empty() ||
+               mqtt.storeMax != MqttSettings().storeMax;
   if (tuned && !mqtt.Enabled()) {
     *error = "the --mqtt-... options need --mqtt HOST[:PORT]";
     return false;
@@ -234,6 +254,13 @@ std::string UsageText() {
          "                  TLS to the broker, its certificate checked against FILE\n"
          "  --mqtt-queue N  samples kept while the broker is away (default 10000); when\n"
          "                  full, the oldest go first and the count is reported\n"
+         "  --mqtt-store FILE\n"
+         "                  keep every sample in the store FILE (SQLite) until the broker\n"
+         "                  has it: a broker away for hours, a restart or a crash of the\n"
+         "                  runner loses none; replayed samples are marked historical\n"
+         "  --mqtt-store-max SIZE\n"
+         "                  the store's bound, in bytes or with K, M or G (default 1G,\n"
+         "                  about 3 hours of 255 stations); when full, the oldest go first\n"
          "  --detail        the live view shows the driver's detail lines (level 0) too\n"
          "  --hex           print the driver information as bytes and stop (for comparing\n"
          "                  the builds of two platforms)\n"

@@ -1,6 +1,7 @@
 // The command line of devado-host.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct MqttSettings {
   std::string passwordFile;  // the password is read from this file, never taken as text
   std::string caFile;        // set: TLS, with the broker's certificate checked against it
   int queue = 10000;         // samples kept while the broker is away; the oldest go first
+  std::string storePath;     // set: samples go through a store on disk (store and forward)
+  std::int64_t storeMax = std::int64_t{1} << 30;  // the store's bound in bytes
 
   bool Enabled() const { return !host.empty(); }
   int PortInUse() const { return port != 0 ? port : caFile.empty() ? 1883 : 8883; }

@@ -139,15 +139,17 @@ void PlainOutput::Publishing(const PublishSummary &summary, const std::string &p
   if (json_) {
     Line("{\"event\":\"mqttSummary\",\"broker\":" + JsonString(summary.broker) + ",\"prefix\":" +
          JsonString(prefix) + ",\"published\":" + std::to_string(summary.published) +
-         ",\"dropped\":" + std::to_string(summary.dropped) +
-         ",\"unsent\":" + std::to_string(summary.unsent) +
+         ",\"dropped\":" + std::to_string(summary.dropped) + ",\"unsent\":" +
+         std::to_string(summary.unsent) + ",\"stored\":" + std::to_string(summary.stored) +
          ",\"connections\":" + std::to_string(summary.connections) + "}");
     return;
   }
   Line("MQTT: " + std::to_string(summary.published) + " samples published to " + summary.broker +
        " under " + prefix + "/, " + std::to_string(summary.dropped) + " dropped (queue full), " +
-       std::to_string(summary.unsent) + " left unsent; connected " +
-       std::to_string(summary.connections) + (summary.connections == 1 ? " time" : " times"));
+       std::to_string(summary.unsent) + " left unsent" +
+       (summary.stored > 0 ? ", " + std::to_string(summary.stored) + " kept in the store" : "") +
+       "; connected " + std::to_string(summary.connections) +
+       (summary.connections == 1 ? " time" : " times"));
 }
 
 void PlainOutput::Connect(WallTime time, int station, bool connected, const std::string &cause) {

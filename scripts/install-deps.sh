@@ -33,7 +33,7 @@ say() { echo "install-deps.sh: $*" >&2; }
 
 wanted_packages() {  # wanted_packages GROUP...: the packages, one a line
   local group
-  printf '%s\n' cmake make g++ g++-multilib ccache libmosquitto-dev:i386
+  printf '%s\n' cmake make g++ g++-multilib ccache libmosquitto-dev:i386 libsqlite3-dev:i386
   for group in "$@"; do
     case $group in
       linux) ;;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,8 +21,9 @@ inline constexpr char kNoMqttSupport[] =
 
 struct SessionReport {
   long published = 0;   // samples the broker acknowledged
-  long unsent = 0;      // samples still waiting at the end
-  long rejected = 0;    // samples the client refused outright (let go)
+  long unsent = 0;      // samples still waiting at the end, in memory
+  long stored = 0;      // samples left in the store, for the next run
+  long rejected = 0;    // samples the client refused outright, or the store's bound let go
   int connections = 0;  // times the broker accepted the connection
 };
 
@@ -48,6 +50,9 @@ class BrokerSession {
   // Reads the password file, sets the client up and starts the thread; the connection
   // itself is made on the thread. False, with the reason, when the settings cannot be used.
   bool Start(std::string *error);
+
+  // With a store: each station's last sequence number in it, from this run or earlier.
+  std::map<int, long> StoredSequences() const;
 
   // True once the broker refused the log-in; `why` names the broker and the reason.
   bool Refused(std::string *why) const;

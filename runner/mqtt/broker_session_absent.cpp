@@ -22,6 +22,10 @@ bool BrokerSession::Start(std::string *error) {
   return false;
 }
 
+std::map<int, long> BrokerSession::StoredSequences() const {
+  return {};
+}
+
 bool BrokerSession::Refused(std::string *) const {
   return false;
 }

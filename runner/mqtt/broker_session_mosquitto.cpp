@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "runner/mqtt/broker_session.h"
+#include "runner/mqtt/sample_store.h"
+#include "runner/mqtt/store_forward.h"
 
 namespace {
 
@@ -44,6 +46,12 @@ constexpr int kStalledWriteMs = 10;
 constexpr int kIdleWaitMs = 1000;  // the client's keep-alive is looked after this often
 
 enum class Phase { kIdle, kConnecting, kConnected, kRefused };
+
+// A message handed to the client and not yet acknowledged.
+struct InFlight {
+  bool sample = false;
+  std::int64_t stored = 0;  // its id in the store, 0 when it is not there
+};
 
 // CONNACK codes that a new attempt cannot change: the protocol version, the client id,
 // the user name or password, the authorisation.
@@ -100,11 +108,16 @@ struct BrokerSession::Impl {
   SteadyClock::time_point connackDeadline{};
   SteadyClock::time_point connectedAt{};
   bool writeStalled = false;
-  std::map<int, bool> inFlight;  // message id: whether it is a sample
+  std::map<int, InFlight> inFlight;  // by message id
   bool offlineAcked = false;
   int offlineMid = -1;
   long droppedTold = 0;
   SteadyClock::time_point lastDropNotice{};
+
+  // With --mqtt-store; opened before the thread starts, then the thread's.
+  std::unique_ptr<SampleStore> store;
+  std::unique_ptr<StoreForward> keeper;
+  std::map<int, long> storedSequences;
 
   mutable std::mutex mutex;  // guards what other threads read
   SessionReport report;
@@ -116,14 +129,17 @@ struct BrokerSession::Impl {
   std::string Broker() const { return "the broker " + settings.BrokerText(); }
 
   bool Setup(std::string *error);
+  bool OpenStore(std::string *error);
+  void HandOverStored();
   void Loop();
   void Attempt();
   void Lost(const std::string &why);
   void HandOver();
-  bool Publish(const OutMessage &message);
+  bool Publish(const OutMessage &message, std::int64_t stored);
   void WaitAndService(int timeoutMs);
   void Service(short events, bool wantsWrite);
   int TimeoutMs() const;
+  int PhaseTimeoutMs() const;
   void Goodbye();
   void Wake() const;
   void TellDrops();
@@ -167,6 +183,31 @@ bool BrokerSession::Impl::Setup(std::string *error) {
     *error = "cannot publish to the topic " + statusTopic + ": " + ErrorText(rc);
     return false;
   }
+  return settings.storePath.empty() || OpenStore(error);
+}
+
+// A store that another runner holds ends the start; one that cannot be used now (a
+// read-only folder, a full disk) leaves the run publishing from memory, which is said.
+bool BrokerSession::Impl::OpenStore(std::string *error) {
+  store = std::make_unique<SampleStore>();
+  std::vector<std::string> notes;
+  std::string why;
+  SampleStore::Opened opened = store->Open(settings.storePath, settings.storeMax, &notes, &why);
+  for (const std::string &note : notes) Tell(note);
+  if (opened == SampleStore::Opened::kHeld) {
+    *error = why;
+    return false;
+  }
+  if (opened == SampleStore::Opened::kFailed) {
+    Tell(why +
+         "; samples are kept in memory only, and lost if the runner ends before the "
+         "broker has them");
+    store.reset();
+    return true;
+  }
+  storedSequences = store->Sequences();
+  keeper = std::make_unique<StoreForward>(store.get(), static_cast<std::size_t>(settings.queue),
+                                          [this](const std::string &text) { Tell(text); });
   return true;
 }
 
@@ -180,6 +221,7 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
       ++impl->report.connections;
     }
     impl->everConnected = true;
+    if (impl->keeper) impl->keeper->Connected(impl->connectedAt);
     impl->Tell("connected to " + impl->Broker());
     if (impl->greeting) impl->greeting();
     return;
@@ -212,7 +254,8 @@ void BrokerSession::Impl::OnPublish(mosquitto *, void *self, int mid) {
   if (mid == impl->offlineMid) impl->offlineAcked = true;
   auto found = impl->inFlight.find(mid);
   if (found == impl->inFlight.end()) return;
-  if (found->second) {
+  if (impl->keeper) impl->keeper->Acknowledged(found->second.stored);
+  if (found->second.sample) {
     std::lock_guard<std::mutex> lock(impl->mutex);
     ++impl->report.published;
   }
@@ -224,6 +267,7 @@ void BrokerSession::Impl::OnPublish(mosquitto *, void *self, int mid) {
 void BrokerSession::Impl::Lost(const std::string &why) {
   bool wasConnected = phase == Phase::kConnected;
   phase = Phase::kIdle;
+  if (keeper) keeper->Disconnected();
   if (wasConnected && SteadyClock::now() - connectedAt >= kSteadyConnection) pause = kFirstPause;
   nextAttempt = SteadyClock::now() + pause;
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause).count();
@@ -246,11 +290,15 @@ void BrokerSession::Impl::Attempt() {
 }
 
 void BrokerSession::Impl::HandOver() {
+  if (keeper) {
+    HandOverStored();
+    return;
+  }
   while (phase == Phase::kConnected && inFlight.size() < kInFlight) {
     std::vector<OutMessage> batch = outbox->Take(kInFlight - inFlight.size());
     if (batch.empty()) return;
     for (std::size_t i = 0; i < batch.size(); ++i) {
-      if (Publish(batch[i])) continue;
+      if (Publish(batch[i], 0)) continue;
       outbox->PutBack(
           std::vector<OutMessage>(batch.begin() + static_cast<long>(i) + 1, batch.end()));
       return;
@@ -261,15 +309,16 @@ void BrokerSession::Impl::HandOver() {
 // False when the connection broke while the message was handed over: the client keeps
 // it and sends it again, so it counts as in flight, and the rest waits. A message the
 // client refuses outright (too large, say) could never be sent: it is told and let go.
-bool BrokerSession::Impl::Publish(const OutMessage &m) {
+bool BrokerSession::Impl::Publish(const OutMessage &m, std::int64_t stored) {
   int mid = 0;
   int rc = mosquitto_publish(client, &mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
                              m.payload.data(), kQos, m.retain);
   if (rc == MOSQ_ERR_SUCCESS || HeldByClient(rc, mid)) {
-    inFlight[mid] = m.sample;
+    inFlight[mid] = {m.sample, stored};
     return rc == MOSQ_ERR_SUCCESS;
   }
   Tell("cannot publish to " + m.topic + " (" + ErrorText(rc) + "); the message is dropped");
+  if (keeper) keeper->Acknowledged(stored);
   if (m.sample) {
     std::lock_guard<std::mutex> lock(mutex);
     ++report.rejected;
@@ -277,7 +326,38 @@ bool BrokerSession::Impl::Publish(const OutMessage &m) {
   return true;
 }
 
+// Every sample waiting goes to the store first (written within a moment); then, while
+// the broker is there, the states, the live samples and the backlog, within the window.
+void BrokerSession::Impl::HandOverStored() {
+  auto now = SteadyClock::now();
+  keeper->Keep(outbox->TakeSamples(), now);
+  keeper->Write(now, false);
+  while (phase == Phase::kConnected && inFlight.size() < kInFlight) {
+    std::vector<OutMessage> states = outbox->TakeStates(kInFlight - inFlight.size());
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      if (Publish(states[i], 0)) continue;
+      outbox->PutBack(
+          std::vector<OutMessage>(states.begin() + static_cast<long>(i) + 1, states.end()));
+      return;
+    }
+    if (inFlight.size() >= kInFlight) return;
+    std::vector<StoreForward::Outgoing> samples = keeper->Next(kInFlight - inFlight.size(), now);
+    if (states.empty() && samples.empty()) return;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      if (Publish(samples[i].message, samples[i].id)) continue;
+      keeper->PutBack(std::vector<StoreForward::Outgoing>(
+          samples.begin() + static_cast<long>(i) + 1, samples.end()));
+      return;
+    }
+  }
+}
+
 int BrokerSession::Impl::TimeoutMs() const {
+  if (keeper) return keeper->TimeoutMs(SteadyClock::now(), PhaseTimeoutMs());
+  return PhaseTimeoutMs();
+}
+
+int BrokerSession::Impl::PhaseTimeoutMs() const {
   auto until = [](SteadyClock::time_point at) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - SteadyClock::now());
     return static_cast<int>(std::clamp<long long>(ms.count() + 1, 0, kIdleWaitMs));
@@ -319,7 +399,7 @@ void BrokerSession::Impl::Service(short events, bool wantsWrite) {
 
 // At most every 10 s, so that a broker away for hours does not flood the log.
 void BrokerSession::Impl::TellDrops() {
-  long dropped = outbox->Dropped();
+  long dropped = outbox->Dropped() + (keeper ? keeper->Dropped() : 0);
   auto now = SteadyClock::now();
   if (dropped == droppedTold ||
       (droppedTold > 0 && now - lastDropNotice < std::chrono::seconds(10))) {
@@ -327,8 +407,9 @@ void BrokerSession::Impl::TellDrops() {
   }
   droppedTold = dropped;
   lastDropNotice = now;
-  Tell("the queue is full (" + std::to_string(settings.queue) + " samples): dropped the oldest, " +
-       std::to_string(dropped) + " so far");
+  std::string full = keeper ? "the store is full (" + std::to_string(settings.storeMax) + " bytes)"
+                            : "the queue is full (" + std::to_string(settings.queue) + " samples)";
+  Tell(full + ": dropped the oldest, " + std::to_string(dropped) + " so far");
 }
 
 void BrokerSession::Impl::Wake() const {
@@ -343,8 +424,8 @@ void BrokerSession::Impl::Loop() {
       draining = true;
       drainEnd = SteadyClock::now() + std::chrono::milliseconds(drainMs.load());
     }
-    if (draining && (phase != Phase::kConnected || (outbox->Empty() && inFlight.empty()) ||
-                     SteadyClock::now() >= drainEnd)) {
+    bool sent = outbox->Empty() && inFlight.empty() && (!keeper || keeper->Idle());
+    if (draining && (phase != Phase::kConnected || sent || SteadyClock::now() >= drainEnd)) {
       break;
     }
     if (phase == Phase::kIdle && SteadyClock::now() >= nextAttempt) Attempt();
@@ -353,6 +434,11 @@ void BrokerSession::Impl::Loop() {
     TellDrops();
   }
   if (phase == Phase::kConnected) Goodbye();
+  // What the broker did not take stays in the store for the next run.
+  if (keeper) {
+    keeper->Keep(outbox->TakeSamples(), SteadyClock::now());
+    keeper->Write(SteadyClock::now(), true);
+  }
 }
 
 // A runner that ends says offline itself: the broker keeps the will for one that dies.
@@ -423,6 +509,10 @@ bool BrokerSession::Start(std::string *error) {
   return true;
 }
 
+std::map<int, long> BrokerSession::StoredSequences() const {
+  return impl_->storedSequences;
+}
+
 bool BrokerSession::Refused(std::string *why) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->refusal.empty()) return false;
@@ -440,7 +530,14 @@ SessionReport BrokerSession::Finish(std::chrono::milliseconds drain) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   SessionReport report = impl_->report;
   long inFlightSamples = 0;
-  for (const auto &entry : impl_->inFlight) inFlightSamples += entry.second ? 1 : 0;
+  for (const auto &entry : impl_->inFlight) {
+    inFlightSamples += entry.second.sample && entry.second.stored == 0 ? 1 : 0;
+  }
   report.unsent = static_cast<long>(impl_->outbox->Samples()) + inFlightSamples;
+  if (impl_->keeper) {
+    report.unsent += impl_->keeper->InMemory();
+    report.stored = static_cast<long>(impl_->store->Count());
+    report.rejected += impl_->keeper->Dropped();
+  }
   return report;
 }

@@ -62,6 +62,28 @@ std::vector<OutMessage> Outbox::Take(std::size_t most) {
   return taken;
 }
 
+std::vector<OutMessage> Outbox::TakeSamples() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<OutMessage> taken(std::make_move_iterator(samples_.begin()),
+                                std::make_move_iterator(samples_.end()));
+  samples_.clear();
+  return taken;
+}
+
+std::vector<OutMessage> Outbox::TakeStates(std::size_t most) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<OutMessage> taken;
+  while (taken.size() < most && !returned_.empty()) {
+    taken.push_back(std::move(returned_.front()));
+    returned_.pop_front();
+  }
+  while (taken.size() < most && !states_.empty()) {
+    taken.push_back(std::move(states_.begin()->second));
+    states_.erase(states_.begin());
+  }
+  return taken;
+}
+
 bool Outbox::Empty() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return samples_.empty() && states_.empty() && returned_.empty();

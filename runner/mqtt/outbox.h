@@ -31,6 +31,9 @@ class Outbox {
   // Up to `most` messages: the states first (the status before the links), then the
   // oldest samples.
   std::vector<OutMessage> Take(std::size_t most);
+  // With a store: every sample waiting, and up to `most` states (as Take orders them).
+  std::vector<OutMessage> TakeSamples();
+  std::vector<OutMessage> TakeStates(std::size_t most);
 
   bool Empty() const;
   std::size_t Samples() const;  // samples waiting

@@ -12,6 +12,8 @@ struct OutMessage {
   std::string payload;
   bool retain = false;
   bool sample = false;  // counted among the samples published, dropped or left unsent
+  int station = 0;      // a sample's station and sequence number, for the store
+  long sequence = 0;
 };
 
 // The topic tree of one driver instance: <prefix>/<instance>/...

@@ -24,8 +24,12 @@ PlantPublisher::PlantPublisher(const MqttSettings &settings, int instance, Notic
       session_(settings, ClientIdOf(settings, instance), topics_.Status(), &outbox_,
                std::move(notice), [this] { Greet(); }) {}
 
+// With a store, each station's numbering goes on from the last sample it kept.
 bool PlantPublisher::Start(std::string *error) {
-  return session_.Start(error);
+  if (!session_.Start(error)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  sequences_ = session_.StoredSequences();
+  return true;
 }
 
 bool PlantPublisher::Refused(std::string *why) const {
@@ -38,8 +42,8 @@ void PlantPublisher::Sample(WallTime time, const StationState &station) {
     std::lock_guard<std::mutex> lock(mutex_);
     sequence = ++sequences_[station.number];
   }
-  outbox_.PutSample(
-      {topics_.Sample(station.number), SamplePayload(time, station, sequence), false, true});
+  outbox_.PutSample({topics_.Sample(station.number), SamplePayload(time, station, sequence), false,
+                     true, station.number, sequence});
 }
 
 void PlantPublisher::LinkChanged(const StationState &station) {
@@ -66,6 +70,7 @@ PublishSummary PlantPublisher::Finish(std::chrono::milliseconds drain) {
   summary.published = report.published;
   summary.dropped = outbox_.Dropped() + report.rejected;
   summary.unsent = report.unsent;
+  summary.stored = report.stored;
   summary.connections = report.connections;
   return summary;
 }

@@ -18,7 +18,8 @@ struct PublishSummary {
   std::string broker;  // host:port
   long published = 0;  // samples the broker acknowledged
   long dropped = 0;    // samples the full queue let go (or the client refused outright)
-  long unsent = 0;     // samples still waiting at the end
+  long unsent = 0;     // samples still waiting at the end, in memory: lost
+  long stored = 0;     // samples kept in the store for the next run
   int connections = 0;
 };
 

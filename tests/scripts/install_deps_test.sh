@@ -21,11 +21,14 @@ libssl3 amd64 3.0.19-1~deb12u2 same openssl
 libssl-dev amd64 3.0.19-1~deb12u2 same openssl'
 base_deps='libmosquitto-dev:i386 libmosquitto1:i386
 libmosquitto1:i386 libssl3:i386
+libsqlite3-dev:i386 libsqlite3-0:i386
 ccache:amd64 libhiredis0.14:amd64'
 lists_in_step='ccache amd64 4.8-1
 libhiredis0.14 amd64 0.14.1-3
 libmosquitto-dev i386 2.0.11-1.2
 libmosquitto1 i386 2.0.11-1.2
+libsqlite3-dev i386 3.40.1-2+deb12u2
+libsqlite3-0 i386 3.40.1-2+deb12u2
 libssl3 amd64 3.0.20-1~deb12u2
 libssl3 i386 3.0.20-1~deb12u2
 libssl-dev amd64 3.0.20-1~deb12u2'
@@ -34,6 +37,8 @@ lists_skewed='ccache amd64 4.8-1
 libhiredis0.14 amd64 0.14.1-3
 libmosquitto-dev i386 2.0.11-1.2
 libmosquitto1 i386 2.0.11-1.2
+libsqlite3-dev i386 3.40.1-2+deb12u2
+libsqlite3-0 i386 3.40.1-2+deb12u2
 libssl3 amd64 3.0.22-1~deb12u2
 libssl3 amd64 3.0.20-1~deb12u2
 libssl3 i386 3.0.20-1~deb12u2
@@ -43,12 +48,15 @@ lists_no_common='ccache amd64 4.8-1
 libhiredis0.14 amd64 0.14.1-3
 libmosquitto-dev i386 2.0.11-1.2
 libmosquitto1 i386 2.0.11-1.2
+libsqlite3-dev i386 3.40.1-2+deb12u2
+libsqlite3-0 i386 3.40.1-2+deb12u2
 libssl3 amd64 3.0.22-1~deb12u2
 libssl3 i386 3.0.20-1~deb12u2
 libssl-dev amd64 3.0.22-1~deb12u2'
 all_installed="$base_status
 ccache amd64 4.8-1 no ccache
-libmosquitto-dev i386 2.0.11-1.2 same mosquitto"
+libmosquitto-dev i386 2.0.11-1.2 same mosquitto
+libsqlite3-dev i386 3.40.1-2+deb12u2 same sqlite3"
 
 # scenario <status> <lists> <update> <install>: a fresh stand-in mirror
 scenario() {

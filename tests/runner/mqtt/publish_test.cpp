@@ -465,4 +465,183 @@ TEST_F(MqttPublishing, ABrokerThatNeverAnswersIsGivenUpAfter10SecondsAndTriedAga
   EXPECT_EQ(ExitStatus(run.status), 3);
 }
 
+// The texts of the runner's MQTT lines (--json), in the order they came.
+std::vector<std::string> MqttTexts(const std::vector<json> &lines) {
+  std::vector<std::string> texts;
+  for (const json &line : lines) {
+    if (line.value("event", "") == "mqtt") texts.push_back(line.value("text", ""));
+  }
+  return texts;
+}
+
+bool AnyStartsWith(const std::vector<std::string> &texts, const std::string &start) {
+  for (const std::string &text : texts) {
+    if (text.rfind(start, 0) == 0) return true;
+  }
+  return false;
+}
+
+TEST_F(MqttPublishing, AStoreKeepsEverySampleAcrossABrokerOutageAndAKilledRunner) {
+  Broker::Settings keeping;
+  keeping.keepsMessages = true;
+  Broker broker(BrokerAddress(), keeping);
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  Subscriber historian("historian", true);
+  ASSERT_TRUE(historian.Subscribe(broker.Address(), broker.Port(), Topic("#")));
+  StartStations(2, 2);
+  std::vector<std::string> arguments = Arguments(broker, {"--json", "--mqtt-store", "store.db"});
+  ChildProcess first;
+  ASSERT_TRUE(first.Start(kHost, arguments, "first.txt", "first-err.txt"));
+  ASSERT_TRUE(WaitUntil([&] { return CountSamples(historian) >= 4; }, kGenerous))
+      << testing_support::ReadFile("first-err.txt");
+
+  // The broker goes away; the runner keeps what comes in its store, is killed, and a new
+  // one on the same store goes on numbering and collecting until the broker is back.
+  broker.Stop();
+  std::map<int, long> beforeStop;
+  for (int station = 1; station <= 2; ++station) {
+    for (const json &sample : SamplesOf(historian, station))
+      beforeStop[station] = std::max(beforeStop[station], sample.value("sequence", 0L));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // samples written while it is away
+  first.Signal(SIGKILL);
+  ASSERT_EQ(first.Wait(kGenerous), -1);
+  ChildProcess second;
+  ASSERT_TRUE(second.Start(kHost, arguments, "second.txt", "second-err.txt"));
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+
+  // Every station's numbers arrive from 1 without a gap, each number for one sample only
+  // (a copy sent again is the same sample), later numbers never for earlier samples; those that
+  // waited come marked.
+  auto complete = [&](int station, long *highest, long *historical) {
+    std::map<long, std::string> times;  // by sequence number
+    *highest = 0;
+    *historical = 0;
+    for (const json &sample : SamplesOf(historian, station)) {
+      long sequence = sample.value("sequence", 0L);
+      auto known = times.emplace(sequence, sample.value("time", "")).first;
+      EXPECT_EQ(known->second, sample.value("time", "")) << "numbered twice: " << sample.dump();
+      *highest = std::max(*highest, sequence);
+      if (sample.value("historical", false)) ++*historical;
+    }
+    for (auto it = times.begin(); it != times.end() && std::next(it) != times.end(); ++it)
+      EXPECT_LE(it->second, std::next(it)->second) << "station " << station << ", " << it->first;
+    return *highest > beforeStop[station] + 6 && static_cast<long>(times.size()) == *highest;
+  };
+  long highest[3] = {}, historical[3] = {};
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return complete(1, &highest[1], &historical[1]) && complete(2, &highest[2], &historical[2]);
+      },
+      kGenerous))
+      << "station 1 up to " << highest[1] << ", station 2 up to " << highest[2];
+  second.Signal(SIGTERM);
+  ASSERT_EQ(second.Wait(kGenerous), 0) << testing_support::ReadFile("second-err.txt");
+  json summary = EventOf(JsonLines("second.txt"), "mqttSummary");
+  ASSERT_TRUE(summary.is_object());
+  EXPECT_EQ(summary["dropped"], 0);
+  EXPECT_EQ(summary["unsent"], 0);
+  EXPECT_EQ(summary["stored"], 0) << "what the broker acknowledged left the store";
+  for (int station = 1; station <= 2; ++station) {
+    EXPECT_GE(historical[station], 4) << "the samples of the outage are replayed as historical";
+    for (const json &sample : SamplesOf(historian, station)) {
+      if (sample.value("sequence", 0L) <= beforeStop[station]) {
+        EXPECT_FALSE(sample.contains("historical")) << "published live: " << sample.dump();
+      }
+    }
+  }
+}
+
+// A file at the store's path that is not a store this release can use.
+struct BadStoreCase {
+  const char *name;
+  void (*spoil)(const std::string &path);  // turns a good store into the bad one
+  const char *why;                         // in the line that tells of it
+};
+
+void PutBigEndian(const std::string &path, long offset, std::uint32_t value) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(offset);
+  const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                         static_cast<char>(value >> 8), static_cast<char>(value)};
+  file.write(bytes, 4);
+}
+
+const BadStoreCase kBadStores[] = {
+    {"Garbage",
+     [](const std::string &path) {
+       std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(5000, '\x5a');
+     },
+     "is not a store"},
+    {"Truncated", [](const std::string &path) { std::filesystem::resize_file(path, 1500); }, "is "},
+    // The header's application id (offset 68) and schema version (offset 60).
+    {"AnotherProgramsDatabase", [](const std::string &path) { PutBigEndian(path, 68, 0x12345678); },
+     "is another program's database"},
+    {"NewerSchema", [](const std::string &path) { PutBigEndian(path, 60, 2); },
+     "has schema version 2, which this release (version 1) cannot read"},
+};
+
+class MqttBadStore : public MqttPublishing, public testing::WithParamInterface<BadStoreCase> {};
+
+TEST_P(MqttBadStore, IsMovedAsideWithALineAndCollectionGoesOnInAFreshStore) {
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  StartStations(1, 1);
+  std::string arguments =
+      Joined(Arguments(broker, {"--samples", "2", "--json", "--mqtt-store", "store.db"}));
+  auto made = testing_support::RunProgram(kHost, arguments);
+  ASSERT_EQ(ExitStatus(made.status), 0) << made.errors;
+  GetParam().spoil("store.db");
+  std::string spoiled = testing_support::ReadFile("store.db");
+
+  auto run = testing_support::RunProgram(kHost, arguments);
+
+  ASSERT_EQ(ExitStatus(run.status), 0) << run.errors;
+  std::vector<json> lines;
+  for (const std::string &line : run.lines) lines.push_back(json::parse(line, nullptr, false));
+  std::vector<std::string> texts = MqttTexts(lines);
+  EXPECT_TRUE(AnyStartsWith(texts, std::string("the store store.db ") + GetParam().why))
+      << run.errors;
+  std::string aside;
+  for (const auto &entry : std::filesystem::directory_iterator(".")) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind("store.db.bad-", 0) == 0 && name.find("-wal") == std::string::npos) aside = name;
+  }
+  ASSERT_FALSE(aside.empty()) << "moved aside, never overwritten";
+  EXPECT_EQ(testing_support::ReadFile(aside), spoiled);
+  bool told = false;
+  for (const std::string &text : texts)
+    told = told || text.find(": moved aside to " + aside) != std::string::npos;
+  EXPECT_TRUE(told) << "the line names where the file went";
+  json summary = EventOf(lines, "mqttSummary");
+  EXPECT_GE(summary.value("published", 0L), 2) << "collection goes on in a fresh store";
+  EXPECT_EQ(summary["stored"], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, MqttBadStore, testing::ValuesIn(kBadStores),
+                         [](const testing::TestParamInfo<BadStoreCase> &info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(MqttPublishing, AStoreThatAnotherRunnerHoldsIsRefused) {
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  StartStations(1, 1);
+  std::vector<std::string> arguments = Arguments(broker, {"--json", "--mqtt-store", "store.db"});
+  ChildProcess holder;
+  ASSERT_TRUE(holder.Start(kHost, arguments, "holder.txt", "holder-err.txt"));
+  ASSERT_TRUE(WaitUntil([] { return std::filesystem::exists("store.db"); }, kGenerous));
+
+  auto run = testing_support::RunProgram(kHost, Joined(arguments));
+
+  EXPECT_EQ(ExitStatus(run.status), 1);
+  EXPECT_NE(run.errors.find("the store store.db is in use by another running devado-host"),
+            std::string::npos)
+      << run.errors;
+  holder.Signal(SIGTERM);
+  EXPECT_EQ(holder.Wait(kGenerous), 0)
+      << "the holder goes on: " << testing_support::ReadFile("holder-err.txt");
+}
+
 }  // namespace
