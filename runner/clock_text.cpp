@@ -2,24 +2,30 @@
 
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 
 namespace {
 
-// std::localtime shares one result buffer between threads; the platforms' reentrant
-// variants differ in name and argument order.
+// The reentrant forms: std::localtime and std::gmtime share one result buffer between
+// all threads and both functions. The platforms name them differently and take the
+// arguments in a different order.
 std::tm LocalTime(std::time_t seconds) {
-  static std::mutex mutex;
-  std::lock_guard<std::mutex> lock(mutex);
-  const std::tm *local = std::localtime(&seconds);
-  return local != nullptr ? *local : std::tm{};
+  std::tm local{};
+#if defined(_WIN32)
+  if (localtime_s(&local, &seconds) != 0) return std::tm{};
+#else
+  if (localtime_r(&seconds, &local) == nullptr) return std::tm{};
+#endif
+  return local;
 }
 
 std::tm UtcTime(std::time_t seconds) {
-  static std::mutex mutex;
-  std::lock_guard<std::mutex> lock(mutex);
-  const std::tm *utc = std::gmtime(&seconds);
-  return utc != nullptr ? *utc : std::tm{};
+  std::tm utc{};
+#if defined(_WIN32)
+  if (gmtime_s(&utc, &seconds) != 0) return std::tm{};
+#else
+  if (gmtime_r(&seconds, &utc) == nullptr) return std::tm{};
+#endif
+  return utc;
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).

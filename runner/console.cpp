@@ -28,9 +28,14 @@ void TerminalSize(int *rows, int *columns) {
   *columns = FromEnvironment("COLUMNS", 80);
 }
 
+// A closed terminal (SIGHUP) ends the run as Ctrl-C does: with the driver's end, the
+// drain of what waits for the broker and the summary, not in the middle of them.
 void CatchStopSignals() {
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
+#ifdef SIGHUP
+  std::signal(SIGHUP, OnStopSignal);
+#endif
 }
 
 bool StopRequested() {

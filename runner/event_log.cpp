@@ -92,6 +92,7 @@ void EventLog::TellLinkChanged(const StationState &station) {
 
 void EventLog::FlushSamples() {
   std::lock_guard<std::mutex> lock(mutex_);
+  CloseAwaiting(std::chrono::steady_clock::time_point::max());
   // A sample cut short by driver end is written as far as it came, but not counted whole.
   for (StationState &station : stations_) CloseSample(station, false);
 }
@@ -99,6 +100,7 @@ void EventLog::FlushSamples() {
 // A sample is whole once its last gate is written, or when the next one begins. Its time
 // is that of its gate writes, not of the moment it is found whole.
 void EventLog::CloseSample(StationState &station, bool whole) {
+  awaitingLaser_.erase(station.number);
   bool &open = sampleOpen_[station.number];
   if (!open) return;
   open = false;
@@ -112,16 +114,40 @@ int EventLog::LastSlot(const StationState &station) const {
   return station.channels.empty() ? -1 : station.channels.back().channel;
 }
 
+// The driver writes a sample's channels, then logs its laser line (when the laser failed),
+// then writes the air flow, all on one thread. A station with an air-flow tag has its
+// laser line before its last gate; one without has it after, so its sample waits for the
+// line, or for the driver's next gate write, which comes after the line would have.
+void EventLog::CloseAwaiting(std::chrono::steady_clock::time_point before) {
+  for (auto it = awaitingLaser_.begin(); it != awaitingLaser_.end();) {
+    StationState *station = it->second < before ? Find(it->first) : nullptr;
+    ++it;
+    if (station != nullptr) CloseSample(*station, true);
+  }
+}
+
+void EventLog::Tick() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseAwaiting(std::chrono::steady_clock::now() - std::chrono::milliseconds(20));
+}
+
 void EventLog::OnGateWrite(int gateId, double value) {
   WallTime now = std::chrono::system_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
   auto gate = gates_.find(gateId);
   if (gate == gates_.end()) return;
+  if (!awaitingLaser_.empty()) CloseAwaiting(std::chrono::steady_clock::time_point::max());
   StationState *station = Find(gate->second.station);
   if (station != nullptr) {
     CountSample(*station, gate->second.slot, now);
     Record(*station, gate->second, value);
-    if (gate->second.slot == LastSlot(*station)) CloseSample(*station, true);
+    if (gate->second.slot == LastSlot(*station)) {
+      if (station->hasAirFlowTag) {
+        CloseSample(*station, true);
+      } else {
+        awaitingLaser_[station->number] = std::chrono::steady_clock::now();
+      }
+    }
   }
   if (sink_ != nullptr) sink_->Gate(now, gate->second.address, value);
 }
@@ -166,6 +192,7 @@ bool EventLog::TakeCause(const LineFacts &facts) {
   if (facts.kind != LineKind::kLaserFault) return facts.kind == LineKind::kFlowFault;
   StationState *state = Find(facts.station);
   if (state != nullptr) state->laserFault = true;
+  if (state != nullptr && awaitingLaser_.count(state->number) != 0) CloseSample(*state, true);
   return true;
 }
 

@@ -4,6 +4,7 @@
 // runner's main thread reads snapshots.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -97,6 +98,8 @@ class EventLog {
   void ClearStationSinks();
   // Hands the samples still open to the station sinks (at the end of a run).
   void FlushSamples();
+  // Hands on the samples whose laser line did not come (called every few tens of ms).
+  void Tick();
 
   // A tag that the driver accepted: a channel gate, or the air-flow gate (channel -1).
   void AddGate(int gateId, const std::string &address, int station, int channel);
@@ -124,6 +127,7 @@ class EventLog {
   StationState *Find(int station);
   void CountSample(StationState &station, int slot, WallTime now);
   void CloseSample(StationState &station, bool whole);
+  void CloseAwaiting(std::chrono::steady_clock::time_point before);
   int LastSlot(const StationState &station) const;
   void Record(StationState &station, const Gate &gate, double value);
   // False for a line not worth showing among the recent ones.
@@ -137,6 +141,9 @@ class EventLog {
   EventSink *sink_;
   std::vector<StationSink *> stationSinks_;
   std::map<int, bool> sampleOpen_;  // per station: a sample begun and not yet handed on
+  // Per station without an air-flow tag: its sample's last gate is written, and it is
+  // handed on once the driver's laser line for it came, or the driver went on.
+  std::map<int, std::chrono::steady_clock::time_point> awaitingLaser_;
   std::vector<StationState> stations_;
   std::map<int, Gate> gates_;
   std::map<int, int> lastSlot_;            // per station: the slot of its latest gate write

@@ -202,7 +202,7 @@ int SampleModeSeconds(const Run &run) {
 
 // Until the duration has passed, every station delivered its samples (--once, --samples)
 // or a stop is requested; returns the seconds run.
-double RunUntilDone(const Run &run, const EventLog &events) {
+double RunUntilDone(const Run &run, EventLog &events) {
   auto start = SteadyClock::now();
   int seconds = run.options.samples > 0 ? SampleModeSeconds(run) : run.options.durationSeconds;
   auto end = start + std::chrono::seconds(seconds);
@@ -210,6 +210,7 @@ double RunUntilDone(const Run &run, const EventLog &events) {
   while (!StopRequested() && (seconds == 0 || SteadyClock::now() < end)) {
     if (run.options.samples > 0 && EveryStationDelivered(events, run.options.samples)) break;
     if (run.publisher != nullptr && run.publisher->Refused(nullptr)) break;
+    events.Tick();
     if (run.live && SteadyClock::now() >= nextDraw) {
       Redraw(run, events, start);
       nextDraw += kRedrawPeriod;

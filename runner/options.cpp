@@ -10,7 +10,9 @@ constexpr int kMaxInstance = 255;  // the runtime keeps driver indexes 0..254
 constexpr int kMaxChannels = 32;   // a sample holds at most 32 size channels
 constexpr int kMaxDurationSeconds = 1000000;
 constexpr int kMaxSamples = 1000000;
-constexpr int kMaxQueue = 10000000;
+// A sample waits in memory as a few hundred bytes: a million is about 400 MB, as much as
+// a 32-bit process can be sure to hold beside the rest.
+constexpr int kMaxQueue = 1000000;
 constexpr int kMaxPort = 65535;
 
 bool ToInt(const std::string &text, int low, int high, int *value) {
@@ -23,7 +25,8 @@ bool ToInt(const std::string &text, int low, int high, int *value) {
   return true;
 }
 
-// A size in bytes: N, or N with K, M or G (binary units); at least 1 MiB.
+// A size in bytes: N, or N with K, M or G (binary units); at least 32 KiB, which is room
+// for the store's own tables and a few dozen samples.
 bool ToSize(const std::string &text, std::int64_t *value) {
   if (text.empty()) return false;
   char *end = nullptr;
@@ -34,7 +37,7 @@ bool ToSize(const std::string &text, std::int64_t *value) {
   constexpr long long kLargest = 1LL << 50;
   if (errno != 0 || shift < 0 || parsed <= 0 || parsed > (kLargest >> shift)) return false;
   *value = static_cast<std::int64_t>(parsed) << shift;
-  return *value >= (std::int64_t{1} << 20);
+  return *value >= (std::int64_t{32} << 10);
 }
 
 // HOST, HOST:PORT, [IPV6] or [IPV6]:PORT.
@@ -222,7 +225,7 @@ std::string UsageText() {
          "  --channels N    channel tags per station without --tags: sssF0000 up to\n"
          "                  channel N-1, 0 to 32 (default 6)\n"
          "  --duration S    run S seconds once the tags are parsed, then end the driver\n"
-         "                  (default 0: until Ctrl-C or SIGTERM)\n"
+         "                  (default 0: until Ctrl-C, SIGTERM or SIGHUP)\n"
          "  --once          wait for one sample from every station, print one line per\n"
          "                  station (its state, the failure's cause, its values), end the\n"
          "                  driver and exit; a station that has not delivered within seven\n"
@@ -260,7 +263,7 @@ std::string UsageText() {
          "                  runner loses none; replayed samples are marked historical\n"
          "  --mqtt-store-max SIZE\n"
          "                  the store's bound, in bytes or with K, M or G (default 1G,\n"
-         "                  about 3 hours of 255 stations); when full, the oldest go first\n"
+         "                  about 4 hours of 255 stations); when full, the oldest go first\n"
          "  --detail        the live view shows the driver's detail lines (level 0) too\n"
          "  --hex           print the driver information as bytes and stop (for comparing\n"
          "                  the builds of two platforms)\n"

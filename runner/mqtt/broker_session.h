@@ -2,7 +2,8 @@
 // connects, reconnects after a pause that grows to a cap, hands the outbox's messages to
 // the broker while it is there (at QoS 1, a bounded number waiting for their
 // acknowledgement) and, at the end, publishes what is left for as long as it is given,
-// says offline and disconnects. A broker that refuses the log-in is not tried again.
+// says offline and disconnects. A broker that refuses the log-in at the first connection is
+// not tried again; one that refuses it after it had accepted it is tried again.
 #pragma once
 
 #include <chrono>

@@ -60,9 +60,10 @@ bool FinalRefusal(int connack) {
 }
 
 // Failures of mosquitto_publish after which the client still holds the message and sends
-// it once connected again: the connection broke while it was handed over.
+// it once connected again: the connection (plain or TLS) broke while it was handed over.
 bool HeldByClient(int rc, int mid) {
-  return mid != 0 && (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO);
+  return mid != 0 && (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO ||
+                      rc == MOSQ_ERR_TLS);
 }
 
 std::string ErrorText(int rc) {
@@ -229,6 +230,13 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
   std::string why = mosquitto_connack_string(rc);
   if (!FinalRefusal(rc)) {
     impl->Lost(why);
+    return;
+  }
+  // A broker that accepted the log-in before and refuses it now is taken as a moment of
+  // its own (authentication not ready after a restart, a password being rotated): the
+  // samples keep waiting and the log-in is tried again, loudly.
+  if (impl->everConnected) {
+    impl->Lost("refused the log-in: " + why + ", after it had accepted it; not given up");
     return;
   }
   impl->phase = Phase::kRefused;

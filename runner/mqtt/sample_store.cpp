@@ -181,6 +181,13 @@ SampleStore::Opened SampleStore::Open(const std::string &path, std::int64_t maxB
                                       std::vector<std::string> *notes, std::string *why) {
   path_ = path;
   maxBytes_ = maxBytes;
+  // Only a regular file is ever moved aside: a device or a folder named by mistake is
+  // refused as it is.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    *why = "cannot use the store " + path + ": it is not a regular file";
+    return Opened::kFailed;
+  }
   for (int attempt = 0; attempt < 2; ++attempt) {
     db_ = std::make_unique<Db>();
     int rc =

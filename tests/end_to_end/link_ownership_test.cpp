@@ -283,6 +283,9 @@ TEST_F(LinkOwnership, DriverEndStopsTheReArmingOfAReconnectedStation) {
     driver.DefineGate(gate, ChannelTag(1, 0), kHevGateFloat);
     ASSERT_EQ(driver.Parse(ChannelTag(1, 0), gate, kHevGateFloat), 0);
   }
+  // The connection must be the station's before it can drop it: the driver's connect can
+  // complete in the kernel before the station has taken it.
+  ASSERT_TRUE(HevWaitUntil([&] { return station.IsSampling(); }, kGenerousMs));
   ASSERT_EQ(HevCtlSetGateDefDelay(kDelayMs), 0);
   std::uint32_t before = HevCtlGateDefCalls();
   station.DropConnection(false);

@@ -52,6 +52,15 @@ const SettingsCase kCases[] = {
     {"--mqtt broker --mqtt-prefix plant//x", nullptr, 0, nullptr},
     {"--mqtt broker --mqtt-queue 0", nullptr, 0, nullptr},
     {"--mqtt-queue 5", nullptr, 0, nullptr},
+    // The queue is bounded by what a 32-bit process can hold (a few hundred bytes each).
+    {"--mqtt broker --mqtt-queue 1000000", "broker", 1883, "broker:1883"},
+    {"--mqtt broker --mqtt-queue 1000001", nullptr, 0, nullptr},
+    {"--mqtt broker --mqtt-store s.db --mqtt-store-max 2G", "broker", 1883, "broker:1883"},
+    {"--mqtt broker --mqtt-store s.db --mqtt-store-max 32K", "broker", 1883, "broker:1883"},
+    {"--mqtt broker --mqtt-store s.db --mqtt-store-max 16K", nullptr, 0, nullptr},
+    {"--mqtt broker --mqtt-store s.db --mqtt-store-max 4T", nullptr, 0, nullptr},
+    {"--mqtt broker --mqtt-store s.db --mqtt-store-max 1.5G", nullptr, 0, nullptr},
+    {"--mqtt-store s.db", nullptr, 0, nullptr},
 };
 
 class MqttSettingsLine : public testing::TestWithParam<SettingsCase> {};

@@ -116,6 +116,8 @@ Broker::Broker(const std::string &address, Settings settings)
   conf << "listener " << port_ << " " << address_ << "\n";
   // Run as root, the broker would become the user mosquitto, who cannot use this folder.
   if (getuid() == 0) conf << "user root\n";
+  // A subscriber that falls behind a replay keeps every message, as a historian's would.
+  conf << "max_queued_messages 0\n";
   if (settings_.passwordFile.empty()) {
     conf << "allow_anonymous true\n";
   } else {

@@ -349,6 +349,86 @@ INSTANTIATE_TEST_SUITE_P(, MqttCredentials,
                            return info.param.name;
                          });
 
+TEST_F(MqttPublishing, ALaserFaultIsInTheSampleWithOrWithoutAnAirFlowTag) {
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  Subscriber subscriber("dashboard");
+  ASSERT_TRUE(subscriber.Subscribe(broker.Address(), broker.Port(), Topic("#")));
+  for (int n = 1; n <= 2; ++n) {
+    sim::Options options;
+    options.address = TestAddress(n);
+    options.samplePeriodMs = 250;
+    options.statusFlags = 0x0E;  // the laser reported and failed, the air flow fine
+    stations_.push_back(std::make_unique<sim::Station>(options));
+    ASSERT_TRUE(stations_.back()->Start());
+  }
+  directory_.WriteInitFile(
+      1, {"UPDATE RATE = 1", "001 = " + TestAddress(1), "002 = " + TestAddress(2)});
+  // Station 1 has an air-flow tag, station 2 has none: its last gate is a channel.
+  directory_.Write("tags.txt",
+                   "001F0000 float\n001AIR_FLOW uint16\n002F0000 float\n002F0001 float\n");
+
+  auto run = testing_support::RunProgram(
+      kHost, Joined(Arguments(broker, {"--samples", "3", "--json", "--tags", "tags.txt"})));
+
+  ASSERT_EQ(ExitStatus(run.status), 0) << run.errors;
+  for (int station = 1; station <= 2; ++station) {
+    ASSERT_TRUE(WaitUntil([&] { return SamplesOf(subscriber, station).size() >= 3; }, kGenerous));
+    for (const json &sample : SamplesOf(subscriber, station))
+      EXPECT_EQ(sample["laserFault"], true) << "station " << station << ": " << sample.dump();
+  }
+}
+
+// How often the runner's output holds `text`.
+int Occurrences(const std::string &file, const std::string &text) {
+  std::string all = testing_support::ReadFile(file);
+  int count = 0;
+  for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+    ++count;
+  return count;
+}
+
+TEST_F(MqttPublishing, ALogInRefusedAfterItWasAcceptedIsTriedAgainAndNothingIsLost) {
+  auto password = [](const char *word) {
+    return std::system(
+        (std::string(MOSQUITTO_PASSWD_PATH) + " -b users.txt gateway " + word).c_str());
+  };
+  directory_.Write("users.txt", "");
+  ASSERT_EQ(password("s3cret-word"), 0);
+  Broker::Settings users;
+  users.passwordFile = std::filesystem::absolute("users.txt").string();
+  Broker broker(BrokerAddress(), users);
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  StartStations(1, 1);
+  directory_.Write("password.txt", "s3cret-word\n");
+  ChildProcess runner;
+  ASSERT_TRUE(runner.Start(kHost,
+                           Arguments(broker, {"--json", "--mqtt-user", "gateway",
+                                              "--mqtt-password-file", "password.txt"}),
+                           "out.txt", "err.txt"));
+  const std::string connected = "connected to the broker " + broker.HostPort();
+  ASSERT_TRUE(WaitUntil([&] { return Occurrences("out.txt", connected) == 1; }, kGenerous));
+
+  // The broker comes back with the gateway's password changed, then as it was.
+  broker.Stop();
+  ASSERT_EQ(password("rotated-word"), 0);
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  EXPECT_TRUE(
+      WaitUntil([&] { return Occurrences("out.txt", "after it had accepted it") >= 1; }, kGenerous))
+      << testing_support::ReadFile("out.txt");
+  EXPECT_TRUE(runner.Running()) << "a refusal after an accepted log-in does not end the run";
+  broker.Stop();
+  ASSERT_EQ(password("s3cret-word"), 0);
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  EXPECT_TRUE(WaitUntil([&] { return Occurrences("out.txt", connected) == 2; }, kGenerous));
+
+  runner.Signal(SIGTERM);
+  ASSERT_EQ(runner.Wait(kGenerous), 0) << testing_support::ReadFile("err.txt");
+  json summary = EventOf(JsonLines("out.txt"), "mqttSummary");
+  EXPECT_EQ(summary["dropped"], 0);
+  EXPECT_EQ(summary["unsent"], 0) << "what waited was published after the log-in came back";
+}
+
 // A self-signed certificate for `address` (as its IP address), made with openssl.
 void MakeCertificate(const std::string &name, const std::string &address) {
   std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -keyout " + name +
@@ -639,9 +719,54 @@ TEST_F(MqttPublishing, AStoreThatAnotherRunnerHoldsIsRefused) {
   EXPECT_NE(run.errors.find("the store store.db is in use by another running devado-host"),
             std::string::npos)
       << run.errors;
-  holder.Signal(SIGTERM);
+  // A closed terminal ends the holder's run as SIGTERM would: drained, status 0.
+  holder.Signal(SIGHUP);
   EXPECT_EQ(holder.Wait(kGenerous), 0)
       << "the holder goes on: " << testing_support::ReadFile("holder-err.txt");
+}
+
+TEST_F(MqttPublishing, AFullStoreDropsTheOldestSamplesAndCountsThem) {
+  Broker nowhere(BrokerAddress(), {});  // configured, never started
+  StartStations(4, 4);
+
+  auto run = testing_support::RunProgram(
+      kHost, Joined(Arguments(nowhere, {"--samples", "20", "--json", "--mqtt-store", "store.db",
+                                        "--mqtt-store-max", "32K"})));
+
+  std::vector<json> lines;
+  for (const std::string &line : run.lines) lines.push_back(json::parse(line, nullptr, false));
+  json summary = EventOf(lines, "mqttSummary");
+  ASSERT_TRUE(summary.is_object()) << run.errors;
+  json stations = EventOf(lines, "summary")["stations"];
+  long samples = 0;
+  for (const json &station : stations) samples += station.value("samples", 0L);
+  ASSERT_GE(samples, 80);
+  long stored = summary["stored"], dropped = summary["dropped"];
+  EXPECT_GT(stored, 0);
+  EXPECT_GT(dropped, 0);
+  EXPECT_EQ(stored + dropped, samples) << "each sample is either kept or counted";
+  EXPECT_LE(std::filesystem::file_size("store.db"), 64u * 1024) << "bounded on disk";
+  EXPECT_TRUE(
+      AnyStartsWith(MqttTexts(lines), "the store is full (32768 bytes): dropped the oldest"));
+  EXPECT_EQ(ExitStatus(run.status), 3) << "dropped samples are a problem";
+}
+
+TEST_F(MqttPublishing, AStoreThatCannotBeUsedLeavesTheRunPublishingFromMemory) {
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  StartStations(1, 1);
+
+  auto run = testing_support::RunProgram(
+      kHost, Joined(Arguments(broker, {"--samples", "2", "--json", "--mqtt-store", "/dev/null"})));
+
+  ASSERT_EQ(ExitStatus(run.status), 0) << run.errors;
+  std::vector<json> lines;
+  for (const std::string &line : run.lines) lines.push_back(json::parse(line, nullptr, false));
+  EXPECT_TRUE(AnyStartsWith(MqttTexts(lines),
+                            "cannot use the store /dev/null: it is not a regular file; samples "
+                            "are kept in memory only"));
+  EXPECT_GE(EventOf(lines, "mqttSummary").value("published", 0L), 2);
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null")) << "never moved aside";
 }
 
 }  // namespace

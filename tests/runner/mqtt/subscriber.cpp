@@ -62,6 +62,17 @@ std::vector<Received> Subscriber::Messages() const {
   return messages_;
 }
 
+std::size_t Subscriber::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return messages_.size();
+}
+
+std::vector<Received> Subscriber::Since(std::size_t first) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (first >= messages_.size()) return {};
+  return std::vector<Received>(messages_.begin() + static_cast<long>(first), messages_.end());
+}
+
 std::vector<Received> Subscriber::On(const std::string &topic) const {
   std::vector<Received> found;
   for (const Received &m : Messages()) {

@@ -31,6 +31,9 @@ class Subscriber {
   bool Subscribe(const std::string &host, int port, const std::string &filter);
 
   std::vector<Received> Messages() const;
+  std::size_t Count() const;
+  // The messages from the `first`th on: a reader of a long stream takes only what is new.
+  std::vector<Received> Since(std::size_t first) const;
   std::vector<Received> On(const std::string &topic) const;
   // The newest payload on `topic`, or empty.
   std::string Latest(const std::string &topic) const;
