@@ -233,6 +233,7 @@ int StartDriver(HostSession &session, EventLog &events, PlainOutput &printer, Ru
   run.driverName = record.name.Get();
   printer.DriverInfo(run.driverName, BannerText(record.banner.Get()), record.blockSize.Get());
   std::vector<std::string> coldStartLines;
+  if (run.live) printer.Flush();  // the progress is drawn on the terminal directly
   result = ColdStartShowingProgress(session, events, run, &coldStartLines);
   printer.ColdStart(result, static_cast<int>(run.init.stations.size()), run.init.fileName,
                     run.init.updateRate);
@@ -366,6 +367,7 @@ int Commission(const DriverLibrary &driver, Run &run) {
   printer.Running(run.live                  ? 0
                   : run.options.samples > 0 ? SampleModeSeconds(run)
                                             : run.options.durationSeconds);
+  printer.Flush();
   if (run.live) ShowCursor(stdout, false);
   double seconds = RunUntilDone(run, events);
   int result = session.End();
@@ -408,10 +410,9 @@ int CheckOffline(Run &run) {
   printer.Findings(run.findings, true);
   int problems = ProblemCount(run.findings);
   if (run.options.output != OutputMode::kJson) {
-    std::printf("%s\n", problems == 0 ? "check: nothing wrong found"
-                                      : ("check: " + std::to_string(problems) +
-                                         (problems == 1 ? " problem" : " problems"))
-                                            .c_str());
+    printer.Text(problems == 0 ? "check: nothing wrong found"
+                               : "check: " + std::to_string(problems) +
+                                     (problems == 1 ? " problem" : " problems"));
   }
   return problems == 0 ? 0 : kExitInstallationProblem;
 }

@@ -27,10 +27,7 @@ std::string StationNumber(int station) {
 }  // namespace
 
 void PlainOutput::Line(const std::string &text) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::fputs(text.c_str(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  writer_.Put(text);
 }
 
 void PlainOutput::DriverInfo(const std::string &name, const std::string &banner, int blockSize) {

@@ -9,6 +9,7 @@
 
 #include "runner/event_log.h"
 #include "runner/installation_check.h"
+#include "runner/line_writer.h"
 #include "runner/mqtt/plant_publisher.h"
 #include "runner/tag_list.h"
 
@@ -22,7 +23,7 @@ struct TagOutcome {
 
 class PlainOutput : public EventSink {
  public:
-  PlainOutput(std::FILE *out, bool json) : out_(out), json_(json) {}
+  PlainOutput(std::FILE *out, bool json) : json_(json), writer_(out) {}
   // Plain lines for --once and --samples: what is wrong, then a line per station.
   void SetBrief(bool brief) { brief_ = brief; }
 
@@ -40,6 +41,11 @@ class PlainOutput : public EventSink {
   // One line per station after --once or --samples: its state, the cause, its values.
   void StationLines(const std::vector<StationState> &stations, int samplesWanted);
 
+  // A line of the caller's own, in its place among the others.
+  void Text(const std::string &text) { Line(text); }
+  // Every line so far written out, for up to a second: before the live view draws.
+  void Flush() { writer_.Flush(std::chrono::seconds(1)); }
+
   void Gate(WallTime time, const std::string &address, double value) override;
   void Link(WallTime time, int station, int status, const std::string &cause) override;
   void Connect(WallTime time, int station, bool connected, const std::string &cause) override;
@@ -48,8 +54,7 @@ class PlainOutput : public EventSink {
   void Line(const std::string &text);
   void TagLine(const TagOutcome &outcome);
 
-  std::mutex mutex_;
-  std::FILE *out_;
   bool json_;
   bool brief_ = false;
+  LineWriter writer_;  // last: it writes what waits before the rest goes
 };

@@ -2,8 +2,12 @@
 // a plant-wide subscriber receives, read with a real JSON parser; what is retained; what a
 // runner that dies leaves behind; a broker that goes away for 10 s; credentials; a queue
 // that overflows while no broker is there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -377,6 +381,62 @@ TEST_F(MqttPublishing, ALaserFaultIsInTheSampleWithOrWithoutAnAirFlowTag) {
     for (const json &sample : SamplesOf(subscriber, station))
       EXPECT_EQ(sample["laserFault"], true) << "station " << station << ": " << sample.dump();
   }
+}
+
+// Starts the runner with its standard output into a pipe that holds one page and that the
+// test does not read, as a journal that stalled; returns the pipe's read end.
+pid_t StartIntoUnreadPipe(const std::vector<std::string> &arguments, int *readEnd) {
+  std::vector<std::string> words = {kHost};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char *> argv;
+  for (std::string &word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  fcntl(ends[1], F_SETPIPE_SZ, 4096);
+  pid_t pid = fork();
+  if (pid == 0) {  // only calls that are safe between fork and exec
+    dup2(ends[1], 1);
+    close(ends[0]);
+    close(ends[1]);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(ends[1]);
+  *readEnd = ends[0];
+  return pid;
+}
+
+TEST_F(MqttPublishing, AnOutputThatNobodyReadsDoesNotStopTheSamples) {
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  Subscriber subscriber("historian");
+  ASSERT_TRUE(subscriber.Subscribe(broker.Address(), broker.Port(), Topic("#")));
+  StartStations(2, 2);
+  int output = -1;
+  pid_t runner = StartIntoUnreadPipe(Arguments(broker, {"--plain"}), &output);
+  ASSERT_GT(runner, 0);
+
+  // A line per gate write fills the page within seconds; the samples must go on.
+  auto pending = [output] {
+    int bytes = 0;
+    ioctl(output, FIONREAD, &bytes);
+    return bytes;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return pending() >= 3500; }, kGenerous)) << pending();
+  int before = CountSamples(subscriber);
+  EXPECT_TRUE(WaitUntil([&] { return CountSamples(subscriber) >= before + 40; }, kGenerous))
+      << "the samples stopped with the output: " << CountSamples(subscriber) - before;
+
+  kill(runner, SIGTERM);
+  std::string written;
+  char chunk[4096];
+  for (ssize_t got; (got = read(output, chunk, sizeof chunk)) > 0;) written.append(chunk, got);
+  close(output);
+  int status = 0;
+  waitpid(runner, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(written.find("MQTT: "), std::string::npos) << "the summary comes once it is read";
 }
 
 // How often the runner's output holds `text`.
