@@ -386,7 +386,9 @@ int Commission(const DriverLibrary &driver, Run &run) {
     std::string refusal;
     if (publisher->Refused(&refusal)) return Fail(refusal);
     // Samples that never reached the broker are a gap in the plant's record.
-    if (published.dropped > 0 || published.unsent > 0) status = kExitInstallationProblem;
+    if (published.dropped > 0 || published.unsent > 0 || published.refused > 0) {
+      status = kExitInstallationProblem;
+    }
   }
   return status;
 }

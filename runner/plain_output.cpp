@@ -138,6 +138,7 @@ void PlainOutput::Publishing(const PublishSummary &summary, const std::string &p
          JsonString(prefix) + ",\"published\":" + std::to_string(summary.published) +
          ",\"dropped\":" + std::to_string(summary.dropped) + ",\"unsent\":" +
          std::to_string(summary.unsent) + ",\"stored\":" + std::to_string(summary.stored) +
+         ",\"refused\":" + std::to_string(summary.refused) +
          ",\"connections\":" + std::to_string(summary.connections) + "}");
     return;
   }
@@ -145,6 +146,8 @@ void PlainOutput::Publishing(const PublishSummary &summary, const std::string &p
        " under " + prefix + "/, " + std::to_string(summary.dropped) + " dropped (queue full), " +
        std::to_string(summary.unsent) + " left unsent" +
        (summary.stored > 0 ? ", " + std::to_string(summary.stored) + " kept in the store" : "") +
+       (summary.refused > 0 ? ", " + std::to_string(summary.refused) + " refused by the broker"
+                            : "") +
        "; connected " + std::to_string(summary.connections) +
        (summary.connections == 1 ? " time" : " times"));
 }

@@ -25,6 +25,7 @@ struct SessionReport {
   long unsent = 0;      // samples still waiting at the end, in memory
   long stored = 0;      // samples left in the store, for the next run
   long rejected = 0;    // samples the client refused outright, or the store's bound let go
+  long refused = 0;     // samples the broker acknowledged as refused (MQTT 5 reason codes)
   int connections = 0;  // times the broker accepted the connection
 };
 

@@ -2,6 +2,7 @@
 // of its own: the thread waits on the client's socket and on an event that the outbox
 // raises, so a sample goes out as soon as it is put, and an idle session costs nothing.
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -54,9 +56,25 @@ struct InFlight {
 };
 
 // CONNACK codes that a new attempt cannot change: the protocol version, the client id,
-// the user name or password, the authorisation.
-bool FinalRefusal(int connack) {
-  return connack == 1 || connack == 2 || connack == 4 || connack == 5;
+// the user name or password, the authorisation (MQTT 3.1.1's codes, then MQTT 5's).
+bool FinalRefusal(int connack, bool v5) {
+  if (!v5) return connack == 1 || connack == 2 || connack == 4 || connack == 5;
+  return connack == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || connack == MQTT_RC_CLIENTID_NOT_VALID ||
+         connack == MQTT_RC_BAD_USERNAME_OR_PASSWORD || connack == MQTT_RC_NOT_AUTHORIZED ||
+         connack == MQTT_RC_BANNED || connack == MQTT_RC_BAD_AUTHENTICATION_METHOD;
+}
+
+// A broker that does not speak MQTT 5 answers its CONNECT so.
+bool OnlyOlderProtocol(int connack) {
+  return connack == 1 || connack == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
+}
+
+// The reason as a sentence goes on: "refused the connection: not authorized".
+std::string ReasonText(int code, bool v5) {
+  std::string text = v5 ? mosquitto_reason_string(code) : mosquitto_connack_string(code);
+  if (v5 && !text.empty())
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
 }
 
 // Failures of mosquitto_publish after which the client still holds the message and sends
@@ -114,6 +132,13 @@ struct BrokerSession::Impl {
   int offlineMid = -1;
   long droppedTold = 0;
   SteadyClock::time_point lastDropNotice{};
+  // MQTT 5 shows in its acknowledgements whether the broker took a message; a broker that
+  // speaks only 3.1.1 is used with that.
+  bool v5 = true;
+  long refusedTold = 0;
+  SteadyClock::time_point lastRefusalNotice{};
+  SteadyClock::time_point lastTakeoverNotice{};
+  int shortLived = 0;  // connections in a row that the broker dropped within kSteadyConnection
 
   // With --mqtt-store; opened before the thread starts, then the thread's.
   std::unique_ptr<SampleStore> store;
@@ -123,6 +148,7 @@ struct BrokerSession::Impl {
   mutable std::mutex mutex;  // guards what other threads read
   SessionReport report;
   std::string refusal;
+  std::string lastRefusal;  // the broker's reason for the latest refused sample
 
   void Tell(const std::string &text) {
     if (notice) notice(std::chrono::system_clock::now(), text);
@@ -145,9 +171,12 @@ struct BrokerSession::Impl {
   void Wake() const;
   void TellDrops();
 
-  static void OnConnect(mosquitto *, void *self, int rc);
-  static void OnDisconnect(mosquitto *, void *self, int rc);
-  static void OnPublish(mosquitto *, void *self, int mid);
+  void TellRefusals();
+  void TellTakeover(bool certain);
+
+  static void OnConnect(mosquitto *, void *self, int rc, int flags, const mosquitto_property *);
+  static void OnDisconnect(mosquitto *, void *self, int rc, const mosquitto_property *);
+  static void OnPublish(mosquitto *, void *self, int mid, int reason, const mosquitto_property *);
 };
 
 bool BrokerSession::Impl::Setup(std::string *error) {
@@ -162,9 +191,10 @@ bool BrokerSession::Impl::Setup(std::string *error) {
     *error = "cannot set up the MQTT client: " + std::string(std::strerror(errno));
     return false;
   }
-  mosquitto_connect_callback_set(client, &Impl::OnConnect);
-  mosquitto_disconnect_callback_set(client, &Impl::OnDisconnect);
-  mosquitto_publish_callback_set(client, &Impl::OnPublish);
+  mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  mosquitto_connect_v5_callback_set(client, &Impl::OnConnect);
+  mosquitto_disconnect_v5_callback_set(client, &Impl::OnDisconnect);
+  mosquitto_publish_v5_callback_set(client, &Impl::OnPublish);
   mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM, static_cast<int>(kInFlight) + 1);
   mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
   if (!settings.user.empty() &&
@@ -212,7 +242,8 @@ bool BrokerSession::Impl::OpenStore(std::string *error) {
   return true;
 }
 
-void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
+void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc, int,
+                                    const mosquitto_property *) {
   auto *impl = static_cast<Impl *>(self);
   if (rc == 0) {
     impl->phase = Phase::kConnected;
@@ -227,8 +258,17 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
     if (impl->greeting) impl->greeting();
     return;
   }
-  std::string why = mosquitto_connack_string(rc);
-  if (!FinalRefusal(rc)) {
+  std::string why = ReasonText(rc, impl->v5);
+  if (impl->v5 && OnlyOlderProtocol(rc)) {
+    impl->v5 = false;
+    mosquitto_int_option(impl->client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    impl->Tell(impl->Broker() +
+               " does not speak MQTT 5: using MQTT 3.1.1, with which a sample "
+               "that the broker throws away cannot be told from one it took");
+    impl->Lost(why);
+    return;
+  }
+  if (!FinalRefusal(rc, impl->v5)) {
     impl->Lost(why);
     return;
   }
@@ -242,32 +282,82 @@ void BrokerSession::Impl::OnConnect(mosquitto *, void *self, int rc) {
   impl->phase = Phase::kRefused;
   std::string refusal =
       "the MQTT broker " + impl->settings.BrokerText() + " refused the connection: " + why;
-  if (rc == 2)
+  if (rc == 2 || rc == MQTT_RC_CLIENTID_NOT_VALID)
     refusal += " (the client id '" + impl->clientId + "'; --mqtt-client-id sets another)";
   impl->Tell(refusal + "; the run ends");
   std::lock_guard<std::mutex> lock(impl->mutex);
   impl->refusal = refusal;
 }
 
-void BrokerSession::Impl::OnDisconnect(mosquitto *, void *self, int rc) {
+// Two gateways made from one machine image share the default client id and prefix: each
+// login takes the other's connection away, they take turns on the broker and mix their
+// samples. The broker says so (MQTT 5's "session taken over"), or, when its word is lost
+// with the connection, connections that it accepts and drops again and again show it.
+// Said at most every 10 minutes.
+void BrokerSession::Impl::TellTakeover(bool certain) {
+  auto now = SteadyClock::now();
+  if (lastTakeoverNotice != SteadyClock::time_point{} &&
+      now - lastTakeoverNotice < std::chrono::minutes(10)) {
+    return;
+  }
+  lastTakeoverNotice = now;
+  std::string sameId = "another client logged in to " + Broker() +
+                       " with this runner's client id '" + clientId + "'";
+  std::string what = certain ? sameId + " and took the connection"
+                             : Broker() + " accepted the connection and dropped it " +
+                                   std::to_string(shortLived) + " times in a row; if " + sameId +
+                                   ", the two take turns";
+  Tell(what + ": each gateway needs its own --mqtt-client-id and --mqtt-prefix");
+}
+
+void BrokerSession::Impl::OnDisconnect(mosquitto *, void *self, int rc,
+                                       const mosquitto_property *) {
   auto *impl = static_cast<Impl *>(self);
   if (impl->phase == Phase::kRefused || impl->stopping) return;
+  if (rc == MQTT_RC_SESSION_TAKEN_OVER) impl->TellTakeover(true);
   if (impl->phase == Phase::kConnecting || impl->phase == Phase::kConnected) {
-    impl->Lost(rc == 0 ? "closed" : ErrorText(rc));
+    bool reason = impl->v5 && rc >= MQTT_RC_UNSPECIFIED;
+    impl->Lost(rc == 0 ? "closed" : reason ? ReasonText(rc, true) : ErrorText(rc));
   }
 }
 
-void BrokerSession::Impl::OnPublish(mosquitto *, void *self, int mid) {
+// With MQTT 5 the acknowledgement says whether the broker took the message: one it
+// refused (not authorised for the topic, too large, over a quota) is counted as refused,
+// never as published, and is not sent again.
+void BrokerSession::Impl::OnPublish(mosquitto *, void *self, int mid, int reason,
+                                    const mosquitto_property *) {
   auto *impl = static_cast<Impl *>(self);
   if (mid == impl->offlineMid) impl->offlineAcked = true;
   auto found = impl->inFlight.find(mid);
   if (found == impl->inFlight.end()) return;
   if (impl->keeper) impl->keeper->Acknowledged(found->second.stored);
+  bool refused = reason >= MQTT_RC_UNSPECIFIED;
   if (found->second.sample) {
     std::lock_guard<std::mutex> lock(impl->mutex);
-    ++impl->report.published;
+    ++(refused ? impl->report.refused : impl->report.published);
+    if (refused) impl->lastRefusal = ReasonText(reason, true);
   }
   impl->inFlight.erase(found);
+}
+
+// At the first refusal and then at most every 10 s, with the count so far.
+void BrokerSession::Impl::TellRefusals() {
+  long refused = 0;
+  std::string why;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    refused = report.refused;
+    why = lastRefusal;
+  }
+  auto now = SteadyClock::now();
+  if (refused == refusedTold ||
+      (refusedTold > 0 && now - lastRefusalNotice < std::chrono::seconds(10))) {
+    return;
+  }
+  refusedTold = refused;
+  lastRefusalNotice = now;
+  Tell(Broker() + " refused samples (" + why + "): " + std::to_string(refused) +
+       " so far, counted as refused, not published");
 }
 
 // Messages that the client holds for a connection that broke are sent again by the
@@ -276,7 +366,10 @@ void BrokerSession::Impl::Lost(const std::string &why) {
   bool wasConnected = phase == Phase::kConnected;
   phase = Phase::kIdle;
   if (keeper) keeper->Disconnected();
-  if (wasConnected && SteadyClock::now() - connectedAt >= kSteadyConnection) pause = kFirstPause;
+  bool steady = SteadyClock::now() - connectedAt >= kSteadyConnection;
+  if (wasConnected && steady) pause = kFirstPause;
+  if (wasConnected) shortLived = steady ? 0 : shortLived + 1;
+  if (shortLived >= 3) TellTakeover(false);
   nextAttempt = SteadyClock::now() + pause;
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause).count();
   Tell((wasConnected ? "lost " : "cannot reach ") + Broker() + " (" + why + "); trying again in " +
@@ -440,6 +533,7 @@ void BrokerSession::Impl::Loop() {
     HandOver();
     WaitAndService(TimeoutMs());
     TellDrops();
+    TellRefusals();
   }
   if (phase == Phase::kConnected) Goodbye();
   // What the broker did not take stays in the store for the next run.

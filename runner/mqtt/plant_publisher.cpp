@@ -71,6 +71,7 @@ PublishSummary PlantPublisher::Finish(std::chrono::milliseconds drain) {
   summary.dropped = outbox_.Dropped() + report.rejected;
   summary.unsent = report.unsent;
   summary.stored = report.stored;
+  summary.refused = report.refused;
   summary.connections = report.connections;
   return summary;
 }

@@ -20,6 +20,7 @@ struct PublishSummary {
   long dropped = 0;    // samples the full queue let go (or the client refused outright)
   long unsent = 0;     // samples still waiting at the end, in memory: lost
   long stored = 0;     // samples kept in the store for the next run
+  long refused = 0;    // samples the broker refused (not authorised for the topic, say)
   int connections = 0;
 };
 

@@ -117,7 +117,7 @@ Broker::Broker(const std::string &address, Settings settings)
   // Run as root, the broker would become the user mosquitto, who cannot use this folder.
   if (getuid() == 0) conf << "user root\n";
   // A subscriber that falls behind a replay keeps every message, as a historian's would.
-  conf << "max_queued_messages 0\n";
+  conf << "max_queued_messages 10000000\n";
   if (settings_.passwordFile.empty()) {
     conf << "allow_anonymous true\n";
   } else {
@@ -126,6 +126,7 @@ Broker::Broker(const std::string &address, Settings settings)
   if (!settings_.certificate.empty()) {
     conf << "certfile " << settings_.certificate << "\nkeyfile " << settings_.key << "\n";
   }
+  if (!settings_.aclFile.empty()) conf << "acl_file " << settings_.aclFile << "\n";
   if (settings_.keepsMessages) {
     conf << "persistence true\npersistence_location " << directory_ << "/\n";
   }

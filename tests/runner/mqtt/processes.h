@@ -37,6 +37,7 @@ class Broker {
   struct Settings {
     std::string passwordFile;    // set: only the users in it may connect
     bool keepsMessages = false;  // persistence: retained messages and sessions outlive a restart
+    std::string aclFile;         // set: what each client may publish and read
     std::string certificate;     // set, with its key: TLS only
     std::string key;
   };

@@ -75,6 +75,22 @@ json EventOf(const std::vector<json> &lines, const std::string &kind) {
   return json();
 }
 
+// The texts of the runner's MQTT lines (--json), in the order they came.
+std::vector<std::string> MqttTexts(const std::vector<json> &lines) {
+  std::vector<std::string> texts;
+  for (const json &line : lines) {
+    if (line.value("event", "") == "mqtt") texts.push_back(line.value("text", ""));
+  }
+  return texts;
+}
+
+bool AnyStartsWith(const std::vector<std::string> &texts, const std::string &start) {
+  for (const std::string &text : texts) {
+    if (text.rfind(start, 0) == 0) return true;
+  }
+  return false;
+}
+
 // The samples a subscriber received for a station, in the order they came; every payload
 // must be JSON with the documented members.
 std::vector<json> SamplesOf(const Subscriber &subscriber, int station) {
@@ -448,6 +464,58 @@ int Occurrences(const std::string &file, const std::string &text) {
   return count;
 }
 
+TEST_F(MqttPublishing, SamplesTheBrokerRefusesAreCountedAsRefusedNotPublished) {
+  // Anonymous clients may publish station 1's messages and the status, not station 2's.
+  directory_.Write("acl.txt", "topic write " + Topic("station/001/#") + "\ntopic write " +
+                                  Topic("status") + "\ntopic read " + Topic("#") + "\n");
+  Broker::Settings limited;
+  limited.aclFile = std::filesystem::absolute("acl.txt").string();
+  Broker broker(BrokerAddress(), limited);
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  Subscriber subscriber("historian");
+  ASSERT_TRUE(subscriber.Subscribe(broker.Address(), broker.Port(), Topic("#")));
+  StartStations(2, 2);
+
+  auto run =
+      testing_support::RunProgram(kHost, Joined(Arguments(broker, {"--samples", "3", "--json"})));
+
+  std::vector<json> lines;
+  for (const std::string &line : run.lines) lines.push_back(json::parse(line, nullptr, false));
+  json summary = EventOf(lines, "mqttSummary");
+  ASSERT_TRUE(summary.is_object()) << run.errors;
+  long published = summary["published"], refused = summary["refused"];
+  EXPECT_GE(refused, 3) << "station 2's samples: " << summary.dump();
+  ASSERT_TRUE(WaitUntil([&] { return CountSamples(subscriber) >= published; }, kGenerous));
+  EXPECT_EQ(static_cast<long>(SamplesOf(subscriber, 1).size()), published)
+      << "only what the broker took counts as published";
+  EXPECT_TRUE(SamplesOf(subscriber, 2).empty());
+  EXPECT_TRUE(AnyStartsWith(
+      MqttTexts(lines), "the broker " + broker.HostPort() + " refused samples (not authorized)"));
+  EXPECT_EQ(ExitStatus(run.status), 3) << "refused samples are a gap in the record";
+}
+
+TEST_F(MqttPublishing, TwoRunnersWithOneClientIdAreToldSo) {
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  StartStations(1, 1);
+  // Two gateways made from one image: the same client id.
+  std::vector<std::string> arguments =
+      Arguments(broker, {"--json", "--mqtt-client-id", "devado-gw-1"});
+  ChildProcess first, second;
+  ASSERT_TRUE(first.Start(kHost, arguments, "first.txt", "first-err.txt"));
+  ASSERT_TRUE(second.Start(kHost, arguments, "second.txt", "second-err.txt"));
+  const std::string told =
+      "with this runner's client id 'devado-gw-1'";  // the broker's word, or the pattern
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Occurrences("first.txt", told) + Occurrences("second.txt", told) > 0; },
+      kGenerous))
+      << testing_support::ReadFile("first.txt") << testing_support::ReadFile("second.txt");
+  first.Signal(SIGTERM);
+  second.Signal(SIGTERM);
+  first.Wait(kGenerous);
+  second.Wait(kGenerous);
+}
+
 TEST_F(MqttPublishing, ALogInRefusedAfterItWasAcceptedIsTriedAgainAndNothingIsLost) {
   auto password = [](const char *word) {
     return std::system(
@@ -603,22 +671,6 @@ TEST_F(MqttPublishing, ABrokerThatNeverAnswersIsGivenUpAfter10SecondsAndTriedAga
   EXPECT_EQ(summary["connections"], 0);
   EXPECT_GT(summary["unsent"].get<long>(), 0);
   EXPECT_EQ(ExitStatus(run.status), 3);
-}
-
-// The texts of the runner's MQTT lines (--json), in the order they came.
-std::vector<std::string> MqttTexts(const std::vector<json> &lines) {
-  std::vector<std::string> texts;
-  for (const json &line : lines) {
-    if (line.value("event", "") == "mqtt") texts.push_back(line.value("text", ""));
-  }
-  return texts;
-}
-
-bool AnyStartsWith(const std::vector<std::string> &texts, const std::string &start) {
-  for (const std::string &text : texts) {
-    if (text.rfind(start, 0) == 0) return true;
-  }
-  return false;
 }
 
 TEST_F(MqttPublishing, AStoreKeepsEverySampleAcrossABrokerOutageAndAKilledRunner) {
