@@ -78,6 +78,6 @@ else()
   # library (its 1.6 interface), as `objdump -T` lists them. A package of architecture
   # i386 depends on the i386 packages of these names.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6 (>= 2.34), libgcc-s1 (>= 7), libmosquitto1 (>= 1.6), libsqlite3-0 (>= 3.35), libstdc++6 (>= 12)")
+      "libc6 (>= 2.34), libgcc-s1 (>= 7), libmosquitto1 (>= 1.6), libsqlite3-0 (>= 3.7.14), libstdc++6 (>= 12)")
 endif()
 include(CPack)

@@ -72,11 +72,12 @@ std::string AsideName(const std::string &path) {
 
 struct SampleStore::Db {
   sqlite3 *handle = nullptr;
-  Statement insert, station, remove, after, trim;
+  Statement insert, station, raise, remove, after, trim;
 
   ~Db() {
     insert = Statement();
     station = Statement();
+    raise = Statement();
     remove = Statement();
     after = Statement();
     trim = Statement();
@@ -219,16 +220,18 @@ SampleStore::Opened SampleStore::Open(const std::string &path, std::int64_t maxB
   db_->Exec("PRAGMA synchronous=NORMAL");
   db_->insert =
       Statement(db_->handle, "INSERT INTO samples(station,sequence,topic,payload) VALUES(?,?,?,?)");
-  db_->station = Statement(db_->handle,
-                           "INSERT INTO stations(station,sequence) VALUES(?,?) ON CONFLICT(station)"
-                           " DO UPDATE SET sequence=max(sequence,excluded.sequence)");
+  // Without an upsert, which the oldest SQLite that the package admits lacks.
+  db_->station =
+      Statement(db_->handle, "INSERT OR IGNORE INTO stations(station,sequence) VALUES(?,0)");
+  db_->raise =
+      Statement(db_->handle, "UPDATE stations SET sequence=max(sequence,?2) WHERE station=?1");
   db_->remove = Statement(db_->handle, "DELETE FROM samples WHERE id=?");
   db_->after = Statement(db_->handle,
                          "SELECT id,station,sequence,topic,payload FROM samples WHERE id>?"
                          " ORDER BY id LIMIT ?");
   db_->trim = Statement(
       db_->handle, "DELETE FROM samples WHERE id IN (SELECT id FROM samples ORDER BY id LIMIT ?)");
-  if (!db_->insert || !db_->station || !db_->remove || !db_->after || !db_->trim) {
+  if (!db_->insert || !db_->station || !db_->raise || !db_->remove || !db_->after || !db_->trim) {
     *why = "cannot use the store " + path + ": " + db_->Error();
     db_.reset();
     return Opened::kFailed;
@@ -292,8 +295,11 @@ bool SampleStore::Commit(std::vector<StoredSample> *fresh,
   }
   for (auto it = highest.begin(); rc == SQLITE_OK && it != highest.end(); ++it) {
     sqlite3_bind_int(db_->station.get(), 1, it->first);
-    sqlite3_bind_int64(db_->station.get(), 2, it->second);
     rc = Run(db_->station.get());
+    if (rc != SQLITE_OK) break;
+    sqlite3_bind_int(db_->raise.get(), 1, it->first);
+    sqlite3_bind_int64(db_->raise.get(), 2, it->second);
+    rc = Run(db_->raise.get());
   }
   for (std::size_t i = 0; rc == SQLITE_OK && i < acknowledged.size(); ++i) {
     sqlite3_bind_int64(db_->remove.get(), 1, acknowledged[i]);
