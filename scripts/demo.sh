@@ -11,9 +11,11 @@
 #
 # --wine runs the Windows build of the driver and the runner under Wine (the simulator
 # runs natively). --mqtt starts a mosquitto broker on a loopback address too, has the
-# runner publish every sample and link change to it, and shows afterwards what a
-# subscriber received and the topic tree as a late subscriber sees it. Other arguments
-# go to devado-host, e.g. --plain or --json.
+# runner publish every sample and link change to it through a store on disk
+# (--mqtt-store), stops the broker for 15 s halfway and starts it again, and shows
+# afterwards what a subscriber received (every sample of every station, those that
+# waited in the store marked historical) and the topic tree as a late subscriber sees
+# it. Other arguments go to devado-host, e.g. --plain or --json.
 #
 # On a machine whose kernel cannot run i386 programs they run through qemu-user (see
 # preflight.sh); --wine cannot run there and says so. DEVADO_EMULATE=1 takes the emulated
@@ -96,9 +98,13 @@ write_run_files() {  # write_run_files <address1> <address2> <address3>
 sim_pid=""
 broker_pid=""
 sub_pid=""
+outage_pid=""
 stop_simulator() {
   local pid
-  for pid in "$sim_pid" "$sub_pid" "$broker_pid"; do
+  # The outage restarts the broker on its own: its pid is in a file.
+  [ -z "$outage_pid" ] || kill "$outage_pid" 2>/dev/null || true
+  [ ! -s "${run:-/nonexistent}/broker.pid" ] || kill "$(cat "$run/broker.pid")" 2>/dev/null || true
+  for pid in "$outage_pid" "$sim_pid" "$sub_pid" "$broker_pid"; do
     if [ -n "$pid" ]; then
       kill "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -107,6 +113,7 @@ stop_simulator() {
   sim_pid=""
   sub_pid=""
   broker_pid=""
+  outage_pid=""
   if [ $wine -eq 1 ]; then stop_wine; fi
 }
 trap stop_simulator EXIT
@@ -161,6 +168,9 @@ start_broker() {  # start_broker <address>
     {
       echo "listener $port $1"
       echo "allow_anonymous true"
+      # The subscriber's session and what waits for it outlive the outage.
+      echo "persistence true"
+      echo "persistence_location $run/"
       # Run as root, the broker would become the user mosquitto.
       [ "$(id -u)" -ne 0 ] || echo "user root"
     } >"$run/broker.conf"
@@ -184,13 +194,49 @@ start_broker() {  # start_broker <address>
 }
 if [ $mqtt -eq 1 ]; then
   start_broker "${addresses[0]%.*}.70" || exit 1
+  # A historian's subscriber: a session the broker keeps, so that nothing published while
+  # it reconnects after the outage is lost for it.
   mosquitto_sub -h "${broker%:*}" -p "${broker##*:}" -t "$mqtt_prefix/#" -v -q 1 \
-    >"$run/mqtt.log" 2>&1 </dev/null &
+    -c -i devado-demo-historian >"$run/mqtt.log" 2>&1 </dev/null &
   sub_pid=$!
-  mqtt_args=(--mqtt "$broker" --mqtt-prefix "$mqtt_prefix")
+  rm -f "$run/samples.db" "$run/samples.db-wal" "$run/samples.db-shm"
+  mqtt_args=(--mqtt "$broker" --mqtt-prefix "$mqtt_prefix" --mqtt-store samples.db)
   echo "MQTT broker on $broker; a subscriber writes every message under $mqtt_prefix/ to" \
     "$run/mqtt.log." >&2
 fi
+
+# The broker goes away for 15 s halfway through the run (as for maintenance) and comes
+# back on the same port; the runner keeps the samples in its store meanwhile.
+broker_outage() {
+  cd "$root"
+  sleep 30
+  kill "$broker_pid" 2>/dev/null || true
+  sleep 15
+  /usr/sbin/mosquitto -c "$run/broker.conf" >>"$run/broker.log" 2>&1 &
+  echo $! >"$run/broker.pid"
+  wait
+}
+
+# Each station's samples as the subscriber received them: their sequence numbers must be
+# 1, 2, 3, ... without a gap, whatever order they came in.
+check_sequences() {
+  awk '/\/sample / {
+      station = $0; sub(/.*"station":/, "", station); sub(/,.*/, "", station); station += 0
+      sequence = $0; sub(/.*"sequence":/, "", sequence); sub(/,.*/, "", sequence); sequence += 0
+      seen[station, sequence] = 1; if (sequence > top[station]) top[station] = sequence
+      if ($0 ~ /"historical":true/) historical++
+    }
+    END {
+      for (s in top) {
+        missing = 0
+        for (n = 1; n <= top[s]; n++) if (!((s, n) in seen)) missing++
+        printf "station %d: samples 1 to %d, %s\n", s, top[s], missing ? missing " missing" : "none missing"
+        gaps += missing
+      }
+      printf "%d of them replayed from the store after the outage, marked \"historical\":true\n", historical
+      exit gaps > 0
+    }' "$run/mqtt.log"
+}
 
 # What a subscriber received, and the state that the broker keeps for a late one.
 show_mqtt() {
@@ -201,7 +247,9 @@ show_mqtt() {
   links=$(grep -c '/link ' "$run/mqtt.log" || true)
   echo
   echo "== MQTT: the subscriber received $samples samples and $links link messages" \
-    "(all in $run/mqtt.log); the last samples:"
+    "(all in $run/mqtt.log); the broker was away for 15 s halfway:"
+  check_sequences || echo "samples are missing"
+  echo "== The last samples:"
   grep '/sample ' "$run/mqtt.log" | tail -n 3
   echo "== The status and link messages as they came:"
   grep -E '/(status|link) ' "$run/mqtt.log" || true
@@ -214,8 +262,18 @@ echo "Stations 1-3 on ${addresses[0]}-${addresses[2]##*.} (simulated, log in $ru
   "station 2 goes silent after 18 s for 14 s. The driver's log goes to $run/driver.log." >&2
 cd "$run"
 rc=0
+# With the outage the run is longer: the runner tries the broker again after pauses of 1,
+# 2, 4, 8 and 16 s, and then replays what waited in its store.
+duration=60
+if [ $mqtt -eq 1 ]; then
+  broker_outage &
+  outage_pid=$!
+  duration=80
+  echo "The MQTT broker stops 30 s into the run and starts again 15 s later; the run takes" \
+    "$duration s." >&2
+fi
 if [ $wine -eq 0 ]; then
-  "${host[@]}" --tags tags.txt --duration 60 --log driver.log \
+  "${host[@]}" --tags tags.txt --duration "$duration" --log driver.log \
     ${mqtt_args[@]+"${mqtt_args[@]}"} ${args[@]+"${args[@]}"} || rc=$?
 else
   # Wine's console shows neither ANSI sequences nor UTF-8. Through a pipe the runner's
