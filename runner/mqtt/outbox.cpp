@@ -47,19 +47,23 @@ void Outbox::PutBack(std::vector<OutMessage> messages) {
 std::vector<OutMessage> Outbox::Take(std::size_t most) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<OutMessage> taken;
-  while (taken.size() < most && !returned_.empty()) {
-    taken.push_back(std::move(returned_.front()));
-    returned_.pop_front();
-  }
-  while (taken.size() < most && !states_.empty()) {
-    taken.push_back(std::move(states_.begin()->second));
-    states_.erase(states_.begin());
-  }
+  TakeStatesLocked(most, &taken);
   while (taken.size() < most && !samples_.empty()) {
     taken.push_back(std::move(samples_.front()));
     samples_.pop_front();
   }
   return taken;
+}
+
+void Outbox::TakeStatesLocked(std::size_t most, std::vector<OutMessage> *taken) {
+  while (taken->size() < most && !returned_.empty()) {
+    taken->push_back(std::move(returned_.front()));
+    returned_.pop_front();
+  }
+  while (taken->size() < most && !states_.empty()) {
+    taken->push_back(std::move(states_.begin()->second));
+    states_.erase(states_.begin());
+  }
 }
 
 std::vector<OutMessage> Outbox::TakeSamples() {
@@ -73,14 +77,7 @@ std::vector<OutMessage> Outbox::TakeSamples() {
 std::vector<OutMessage> Outbox::TakeStates(std::size_t most) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<OutMessage> taken;
-  while (taken.size() < most && !returned_.empty()) {
-    taken.push_back(std::move(returned_.front()));
-    returned_.pop_front();
-  }
-  while (taken.size() < most && !states_.empty()) {
-    taken.push_back(std::move(states_.begin()->second));
-    states_.erase(states_.begin());
-  }
+  TakeStatesLocked(most, &taken);
   return taken;
 }
 

@@ -41,6 +41,8 @@ class Outbox {
 
  private:
   void Wake();
+  // What was given back, then the states, up to `most` in all; the lock is held.
+  void TakeStatesLocked(std::size_t most, std::vector<OutMessage> *taken);
 
   mutable std::mutex mutex_;
   std::size_t capacity_;

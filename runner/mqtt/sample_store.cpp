@@ -314,9 +314,10 @@ bool SampleStore::Commit(std::vector<StoredSample> *fresh,
 }
 
 std::vector<StoredSample> SampleStore::After(std::int64_t after, std::size_t most,
-                                             std::vector<std::string> *notes) {
+                                             std::vector<std::string> *notes, std::int64_t *last) {
   std::vector<StoredSample> found;
   std::vector<std::int64_t> absurd;
+  *last = after;
   if (!db_) return found;
   sqlite3_stmt *query = db_->after.get();
   sqlite3_bind_int64(query, 1, after);
@@ -324,6 +325,7 @@ std::vector<StoredSample> SampleStore::After(std::int64_t after, std::size_t mos
   while (sqlite3_step(query) == SQLITE_ROW) {
     StoredSample sample;
     sample.id = sqlite3_column_int64(query, 0);
+    *last = sample.id;
     std::int64_t station = sqlite3_column_int64(query, 1);
     sample.sequence = static_cast<long>(sqlite3_column_int64(query, 2));
     auto topicBytes = static_cast<std::size_t>(sqlite3_column_bytes(query, 3));
@@ -362,8 +364,9 @@ long SampleStore::Trim() {
     db_->QueryInt("PRAGMA freelist_count", &free);
     db_->QueryInt("PRAGMA page_size", &pageSize);
     std::int64_t used = (pages - free) * pageSize;
-    std::int64_t count = Count();
-    if (used <= maxBytes_ || count == 0) break;
+    if (used <= maxBytes_) break;
+    std::int64_t count = Count();  // a walk over the table: only when the store is over
+    if (count == 0) break;
     // The share of the samples by which the store is over, and a little more, so that
     // it is not trimmed again at the next write.
     std::int64_t excess = count * (used - maxBytes_) / used + count / 100 + 1;

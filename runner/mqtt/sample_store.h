@@ -47,10 +47,11 @@ class SampleStore {
   // False, with the reason, when the store failed; nothing of it was then done.
   bool Commit(std::vector<StoredSample> *fresh, const std::vector<std::int64_t> &acknowledged,
               std::string *why);
-  // Up to `most` samples with an id above `after`, oldest first. A sample that cannot be
-  // what this runner wrote (absurd size or content) is deleted and told in `notes`.
+  // Up to `most` samples with an id above `after`, oldest first, and in `last` the
+  // highest id looked at (`after` when there was none). A sample that cannot be what this
+  // runner wrote (absurd size or content) is deleted and told in `notes`.
   std::vector<StoredSample> After(std::int64_t after, std::size_t most,
-                                  std::vector<std::string> *notes);
+                                  std::vector<std::string> *notes, std::int64_t *last);
   // While the store is beyond its bound, its oldest samples go; how many went.
   long Trim();
 

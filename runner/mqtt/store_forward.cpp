@@ -120,14 +120,15 @@ void StoreForward::Replay(std::size_t most, Clock::time_point now, std::vector<O
   auto allowed = std::min<std::size_t>(most, static_cast<std::size_t>(tokens_));
   while (allowed > 0) {
     std::vector<std::string> notes;
-    std::vector<StoredSample> found = store_->After(replayedUpTo_, allowed, &notes);
+    std::int64_t last = 0;
+    std::vector<StoredSample> found = store_->After(replayedUpTo_, allowed, &notes, &last);
     for (const std::string &note : notes) tell_(note);
-    if (found.empty()) {
+    if (last <= replayedUpTo_) {  // nothing further, sound or not
       backlog_ = false;
       return;
     }
+    replayedUpTo_ = last;
     for (StoredSample &sample : found) {
-      replayedUpTo_ = sample.id;
       if (owned_.count(sample.id) != 0) continue;
       owned_.insert(sample.id);
       out->push_back({sample.id,

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -57,15 +58,22 @@ std::string BrokerAddress() {
   return TestAddress(50);
 }
 
-std::vector<json> JsonLines(const std::string &file) {
+// A run's JSON lines, each parsed.
+std::vector<json> Parsed(const std::vector<std::string> &texts) {
   std::vector<json> lines;
-  std::istringstream text(testing_support::ReadFile(file));
-  for (std::string line; std::getline(text, line);) {
+  for (const std::string &line : texts) {
     json parsed = json::parse(line, nullptr, false);
     EXPECT_FALSE(parsed.is_discarded()) << "not JSON: " << line;
     if (!parsed.is_discarded()) lines.push_back(parsed);
   }
   return lines;
+}
+
+std::vector<json> JsonLines(const std::string &file) {
+  std::vector<std::string> texts;
+  std::istringstream text(testing_support::ReadFile(file));
+  for (std::string line; std::getline(text, line);) texts.push_back(line);
+  return Parsed(texts);
 }
 
 json EventOf(const std::vector<json> &lines, const std::string &kind) {
@@ -687,20 +695,21 @@ TEST_F(MqttPublishing, AStoreKeepsEverySampleAcrossABrokerOutageAndAKilledRunner
   ASSERT_TRUE(WaitUntil([&] { return CountSamples(historian) >= 4; }, kGenerous))
       << testing_support::ReadFile("first-err.txt");
 
-  // The broker goes away; the runner keeps what comes in its store, is killed, and a new
-  // one on the same store goes on numbering and collecting until the broker is back.
+  // The broker goes away for 30 s; the runner keeps what comes in its store, is killed
+  // halfway, and a new one on the same store goes on numbering and collecting until the
+  // broker is back.
   broker.Stop();
   std::map<int, long> beforeStop;
   for (int station = 1; station <= 2; ++station) {
     for (const json &sample : SamplesOf(historian, station))
       beforeStop[station] = std::max(beforeStop[station], sample.value("sequence", 0L));
   }
-  std::this_thread::sleep_for(std::chrono::seconds(3));  // samples written while it is away
+  std::this_thread::sleep_for(std::chrono::seconds(15));  // samples written while it is away
   first.Signal(SIGKILL);
   ASSERT_EQ(first.Wait(kGenerous), -1);
   ChildProcess second;
   ASSERT_TRUE(second.Start(kHost, arguments, "second.txt", "second-err.txt"));
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  std::this_thread::sleep_for(std::chrono::seconds(15));
   ASSERT_TRUE(broker.Start()) << broker.Log();
 
   // Every station's numbers arrive from 1 without a gap, each number for one sample only
@@ -815,6 +824,57 @@ INSTANTIATE_TEST_SUITE_P(, MqttBadStore, testing::ValuesIn(kBadStores),
                          [](const testing::TestParamInfo<BadStoreCase> &info) {
                            return std::string(info.param.name);
                          });
+
+// Rewrites the payload of the store's `nth` oldest sample, as damage on disk would.
+void SpoilStoredSample(const std::string &path, int nth, const std::string &payload) {
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt *update = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "UPDATE samples SET payload=?1 WHERE id=(SELECT id FROM samples "
+                               "ORDER BY id LIMIT 1 OFFSET ?2)",
+                               -1, &update, nullptr),
+            SQLITE_OK);
+  sqlite3_bind_blob(update, 1, payload.data(), static_cast<int>(payload.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int(update, 2, nth);
+  EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+  EXPECT_EQ(sqlite3_changes(db), 1);
+  sqlite3_finalize(update);
+  sqlite3_close(db);
+}
+
+TEST_F(MqttPublishing, AnAbsurdSampleInTheStoreIsSkippedWithALineAndTheRestReplayed) {
+  Broker broker(BrokerAddress(), {});  // away while the store fills
+  StartStations(1, 1);
+  auto filled = testing_support::RunProgram(
+      kHost, Joined(Arguments(broker, {"--samples", "4", "--json", "--mqtt-store", "store.db"})));
+  json kept = EventOf(Parsed(filled.lines), "mqttSummary");
+  long stored = kept.value("stored", 0L);
+  ASSERT_GE(stored, 4) << filled.errors;
+  SpoilStoredSample("store.db", 0, std::string(200000, '{'));  // far too large
+  SpoilStoredSample("store.db", 1, "not a sample");
+
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  Subscriber subscriber("historian");
+  ASSERT_TRUE(subscriber.Subscribe(broker.Address(), broker.Port(), Topic("#")));
+  auto run = testing_support::RunProgram(
+      kHost, Joined(Arguments(broker, {"--samples", "1", "--json", "--mqtt-store", "store.db"})));
+
+  ASSERT_EQ(ExitStatus(run.status), 0) << run.errors;
+  std::vector<json> lines = Parsed(run.lines);
+  int skipped = 0;
+  for (const std::string &text : MqttTexts(lines)) {
+    skipped += text.find("held a sample that this runner cannot have written") != std::string::npos;
+  }
+  EXPECT_EQ(skipped, 2);
+  auto historical = [&] {
+    long count = 0;
+    for (const json &sample : SamplesOf(subscriber, 1)) count += sample.value("historical", false);
+    return count;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return historical() == stored - 2; }, kGenerous)) << historical();
+  EXPECT_EQ(EventOf(lines, "mqttSummary")["stored"], 0);
+}
 
 TEST_F(MqttPublishing, AStoreThatAnotherRunnerHoldsIsRefused) {
   Broker broker(BrokerAddress(), {});
