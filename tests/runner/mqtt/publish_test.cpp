@@ -876,6 +876,54 @@ TEST_F(MqttPublishing, AnAbsurdSampleInTheStoreIsSkippedWithALineAndTheRestRepla
   EXPECT_EQ(EventOf(lines, "mqttSummary")["stored"], 0);
 }
 
+// A file system of its own, 64 KiB, for the store: a disk that fills. Mounting needs root.
+class SmallDisk {
+ public:
+  SmallDisk() {
+    std::filesystem::create_directory("disk");
+    mounted_ = std::system("mount -t tmpfs -o size=64k tmpfs disk 2>/dev/null") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) std::system("umount disk");
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  bool mounted_ = false;
+};
+
+TEST_F(MqttPublishing, AFullDiskIsToldOnceAndTheSamplesGoOutFromMemory) {
+  SmallDisk disk;
+  if (!disk.mounted()) GTEST_SKIP() << "a small file system cannot be mounted here (not root)";
+  Broker broker(BrokerAddress(), {});
+  ASSERT_TRUE(broker.Start()) << broker.Log();
+  Subscriber subscriber("historian");
+  ASSERT_TRUE(subscriber.Subscribe(broker.Address(), broker.Port(), Topic("#")));
+  StartStations(2, 2);
+
+  auto run = testing_support::RunProgram(
+      kHost,
+      Joined(Arguments(broker, {"--samples", "30", "--json", "--mqtt-store", "disk/store.db"})));
+
+  ASSERT_EQ(ExitStatus(run.status), 0) << run.errors;
+  std::vector<json> lines = Parsed(run.lines);
+  int failing = 0;
+  for (const std::string &text : MqttTexts(lines)) {
+    failing += text.rfind("the store disk/store.db is failing (", 0) == 0;
+  }
+  EXPECT_EQ(failing, 1) << "said once, not once per sample";
+  json summary = EventOf(lines, "mqttSummary");
+  EXPECT_EQ(summary["dropped"], 0);
+  EXPECT_EQ(summary["unsent"], 0);
+  long published = summary["published"];
+  ASSERT_TRUE(WaitUntil([&] { return CountSamples(subscriber) >= published; }, kGenerous));
+  for (int station = 1; station <= 2; ++station) {
+    std::vector<json> samples = SamplesOf(subscriber, station);
+    EXPECT_GE(samples.size(), 30u) << "station " << station;
+    ExpectEveryOneOnceInOrder(samples, station);
+  }
+}
+
 TEST_F(MqttPublishing, AStoreThatAnotherRunnerHoldsIsRefused) {
   Broker broker(BrokerAddress(), {});
   ASSERT_TRUE(broker.Start()) << broker.Log();
