@@ -1,14 +1,34 @@
 #include "runner/line_writer.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <utility>
 
-LineWriter::LineWriter(std::FILE *out) : out_(out), thread_([this] { Run(); }) {}
+struct LineWriter::State {
+  std::FILE *out;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> queue;
+  std::size_t queuedBytes = 0;  // the lines waiting and those being written
+  bool writing = false;
+  bool ending = false;
+  long dropped = 0;
+  long droppedTold = 0;
+
+  bool Written() const { return queue.empty() && !writing; }
+};
+
+LineWriter::LineWriter(std::FILE *out) : state_(std::make_shared<State>()) {
+  state_->out = out;
+  thread_ = std::thread([state = state_] { Run(state); });
+}
 
 LineWriter::~LineWriter() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  ending_ = true;
-  changed_.notify_all();
-  bool written = changed_.wait_for(lock, kLastWait, [this] { return queue_.empty() && !writing_; });
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->ending = true;
+  state_->changed.notify_all();
+  bool written = state_->changed.wait_for(lock, kLastWait, [this] { return state_->Written(); });
   lock.unlock();
   if (written) {
     thread_.join();
@@ -18,52 +38,51 @@ LineWriter::~LineWriter() {
 }
 
 void LineWriter::Put(std::string line) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (queuedBytes_ + line.size() > kQueuedBytes) {
-    ++dropped_;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  if (state_->queuedBytes + line.size() > kQueuedBytes) {
+    ++state_->dropped;
     return;
   }
-  queuedBytes_ += line.size();
-  queue_.push_back(std::move(line));
-  changed_.notify_all();
+  state_->queuedBytes += line.size();
+  state_->queue.push_back(std::move(line));
+  state_->changed.notify_all();
 }
 
 bool LineWriter::Flush(std::chrono::milliseconds most) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, most, [this] { return queue_.empty() && !writing_; });
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  return state_->changed.wait_for(lock, most, [this] { return state_->Written(); });
 }
 
 long LineWriter::Dropped() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return dropped_;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->dropped;
 }
 
-void LineWriter::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+void LineWriter::Run(const std::shared_ptr<State> &state) {
+  std::unique_lock<std::mutex> lock(state->mutex);
   for (;;) {
-    changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
-    if (queue_.empty()) return;
-    // The lines being written still count against the bound until they are out.
+    state->changed.wait(lock, [&] { return !state->queue.empty() || state->ending; });
+    if (state->queue.empty()) return;
     std::deque<std::string> lines;
-    lines.swap(queue_);
-    std::size_t batchBytes = queuedBytes_;
-    long dropped = dropped_ - droppedTold_;
-    droppedTold_ = dropped_;
-    writing_ = true;
+    lines.swap(state->queue);
+    std::size_t batchBytes = state->queuedBytes;
+    long dropped = state->dropped - state->droppedTold;
+    state->droppedTold = state->dropped;
+    state->writing = true;
     lock.unlock();
     if (dropped > 0) {
-      std::fprintf(out_,
+      std::fprintf(state->out,
                    "devado-host: %ld lines of output dropped: the output was not read in time\n",
                    dropped);
     }
     for (const std::string &line : lines) {
-      std::fputs(line.c_str(), out_);
-      std::fputc('\n', out_);
+      std::fputs(line.c_str(), state->out);
+      std::fputc('\n', state->out);
     }
-    std::fflush(out_);
+    std::fflush(state->out);
     lock.lock();
-    queuedBytes_ -= batchBytes;
-    writing_ = false;
-    changed_.notify_all();
+    state->queuedBytes -= batchBytes;
+    state->writing = false;
+    state->changed.notify_all();
   }
 }

@@ -6,18 +6,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 
 class LineWriter {
  public:
   explicit LineWriter(std::FILE *out);
-  // Writes what waits for up to kLastWait; a writer still stuck then is left to the
-  // process's end.
+  // Writes what waits for up to kLastWait; a writer still stuck in a write then is left
+  // to the process's end, with the state it works on.
   ~LineWriter();
   LineWriter(const LineWriter &) = delete;
   LineWriter &operator=(const LineWriter &) = delete;
@@ -32,16 +30,9 @@ class LineWriter {
   static constexpr auto kLastWait = std::chrono::seconds(5);
 
  private:
-  void Run();
+  struct State;
+  static void Run(const std::shared_ptr<State> &state);
 
-  std::FILE *out_;
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::string> queue_;
-  std::size_t queuedBytes_ = 0;
-  bool writing_ = false;
-  bool ending_ = false;
-  long dropped_ = 0;
-  long droppedTold_ = 0;
+  std::shared_ptr<State> state_;  // shared with the thread, which may outlive the writer
   std::thread thread_;
 };
