@@ -18,8 +18,10 @@
 // - a site-wide outage: all away from cold start, then after 20 s stations 51..255 back
 //   (1..50 stay away): the time to each one's first gate write (first, median, last);
 // - one station failing (its connection reset) beside the 50 unreachable ones, five times;
-// - the CPU of both driver threads while the 50 stay away and the rest stream;
-// - the log lines an unreachable station costs per hour.
+// - the CPU of both driver threads while the 50 stay away and the rest stream, with the
+//   host's log off as in the steady-state figure;
+// - the log lines an unreachable station costs per hour, and the shortest time between
+//   two of them.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -467,14 +469,45 @@ namespace {
 
 constexpr int kStaysAway = 50;  // stations 1..50 never come back
 
-std::atomic<int> attemptLines[kMaxStations + 1];
+// When each station's "reconnecting" lines reached the host's log.
+std::mutex attemptLock;
+std::vector<Clock::time_point> attemptTimes[kMaxStations + 1];
 
 void CountAttemptLines(void *, int, const char *line) {
   int station = 0;
   if (std::sscanf(line, "OxaDOV%*d: SocketsReOpenThread() reconnecting PLC %d", &station) == 1 &&
       station >= 1 && station <= kMaxStations) {
-    ++attemptLines[station];
+    std::lock_guard<std::mutex> guard(attemptLock);
+    attemptTimes[station].push_back(Clock::now());
   }
+}
+
+// The attempt lines of the stations that stay away over `seconds`: how many, and the
+// shortest time between two lines of one station.
+void MeasureAttemptLines(int seconds) {
+  {
+    std::lock_guard<std::mutex> guard(attemptLock);
+    for (auto &times : attemptTimes) times.clear();
+  }
+  HevCtlLogToCallback(CountAttemptLines, nullptr);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  HevCtlLogOff();
+  std::lock_guard<std::mutex> guard(attemptLock);
+  std::size_t lines = 0;
+  double shortest = -1;
+  for (int n = 1; n <= kStaysAway; ++n) {
+    const std::vector<Clock::time_point> &times = attemptTimes[n];
+    lines += times.size();
+    for (std::size_t i = 1; i < times.size(); ++i) {
+      double gap = Ms(times[i] - times[i - 1]) / 1000;
+      if (shortest < 0 || gap < shortest) shortest = gap;
+    }
+  }
+  std::printf(
+      "attempts logged per unreachable station: %.1f per hour (%zu lines of 'reconnecting' for "
+      "50 stations in %d s), the shortest time between two of one station: %.1f s (target: at "
+      "least 26.6 s)\n",
+      3600.0 * static_cast<double>(lines) / kStaysAway / seconds, lines, seconds, shortest);
 }
 
 // Seconds from `from` until each of the stations' gates is written once more.
@@ -539,26 +572,25 @@ int RunRecovery(int measureSeconds) {
   PrintSpread("one station reset beside the 50 unreachable ones, 5 times; to data", single,
               "target: within 2 s");
 
-  for (int n = 1; n <= kStaysAway; ++n) attemptLines[n] = 0;
+  // The CPU is taken with the host's log off, as in the steady-state figure: with a log,
+  // the host formats a detail line per channel and sample on the receiving thread, which
+  // would be counted as the driver's.
+  HevCtlLogOff();
   std::vector<double> each;
   for (int tid : driverThreads) each.push_back(ThreadCpuSeconds(tid));
   double cpuBefore = CpuOf(driverThreads);
   std::this_thread::sleep_for(std::chrono::seconds(measureSeconds));
   double cpu = CpuOf(driverThreads) - cpuBefore;
-  int lines = 0;
-  for (int n = 1; n <= kStaysAway; ++n) lines += attemptLines[n];
   std::printf(
-      "both driver threads over %d s with 50 stations away and 205 streaming: %.3f s = %.3f%% "
-      "of one core (target: at most 0.25%%)\n",
+      "both driver threads over %d s with 50 stations away and 205 streaming, the host's log "
+      "off: %.3f s = %.3f%% of one core (target: at most 0.25%%)\n",
       measureSeconds, cpu, 100.0 * cpu / measureSeconds);
   for (std::size_t i = 0; i < driverThreads.size(); ++i) {
     std::printf("  thread %zu (started %s): %.3f s\n", i + 1, i == 0 ? "first" : "second",
                 ThreadCpuSeconds(driverThreads[i]) - each[i]);
   }
-  std::printf(
-      "attempts logged per unreachable station: %.1f per hour (%d lines of 'reconnecting' "
-      "for 50 stations in %d s; target: at most %.1f per hour, one per 26.6 s)\n",
-      3600.0 * lines / kStaysAway / measureSeconds, lines, measureSeconds, 3600 / 26.6);
+  // Long enough for three of one station's lines at the allowed pace.
+  MeasureAttemptLines(std::max(measureSeconds, 60));
   Send(block, 11, nullptr);
   benchBlock = nullptr;
   return 0;

@@ -64,14 +64,28 @@ class SocketsReOpen {
     if (!any) return next;
     // A station that answers is taken at once; the others keep the rest of the window.
     bool waiting = true;
+    bool someCameBack = false;
+    int unanswered[kStationCount];
+    int unansweredCount = 0;
     while (waiting && !Stopping()) {
       waiting = batch.WaitForSome();
       for (int n = 0; n < kStationCount && !Stopping(); ++n) {
         if (attempt[n] < 0 || (waiting && !batch.Decided(attempt[n]))) continue;
+        bool connected = batch.Connected(attempt[n]);
+        // A station known to accept and stay silent says nothing about the network.
+        someCameBack = someCameBack || (connected && state_.silentConnections[n].load() == 0);
+        if (!connected) unanswered[unansweredCount++] = n;
         Conclude(batch, n, attempt[n], now);
         attempt[n] = -1;
         next = std::min(next, nextTry_[n]);
       }
+    }
+    // A station that answers after an outage means the network is back: a connect of this
+    // round that went out before it was, and was lost, is made again at once rather than
+    // a second later.
+    if (someCameBack && !Stopping()) {
+      for (int i = 0; i < unansweredCount; ++i) nextTry_[unanswered[i]] = Clock::now();
+      if (unansweredCount > 0) next = Clock::now();
     }
     return next;
   }

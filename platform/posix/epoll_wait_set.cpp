@@ -35,16 +35,20 @@ class EpollWaitSet {
   int Wait(pollfd *fds, int count, int timeoutMs) {
     if (epoll_ < 0) epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) return kPollInstead;
-    if (!SameAsLastWait(fds, count)) {
-      lastWait_.clear();
+    if (!RegistrationsStand(fds, count)) {
       std::uint32_t generation = anyGeneration.load(std::memory_order_acquire);
-      ++round_;
-      for (int i = 0; i < count; ++i) {
-        if (!Register(fds[i], i)) return kPollInstead;
+      // A set seen for the first time is polled: registering it costs two calls per
+      // socket, and a set that changes every wait (the connects of one round) never earns
+      // them back. A set named again, with every socket still the same, is registered.
+      if (!SeenInLastWait(fds, count)) {
+        Remember(fds, count, false, generation);
+        return kPollInstead;
       }
-      DropUnnamed();
-      lastWait_.assign(fds, fds + count);
-      lastGeneration_ = generation;
+      if (!registered_ && !RegisterAll(fds, count)) {
+        Remember(fds, count, false, generation);
+        return kPollInstead;
+      }
+      Remember(fds, count, true, generation);
     }
     if (events_.size() < static_cast<std::size_t>(count)) events_.resize(count);
     int ready = WaitRetrying(count, timeoutMs);
@@ -87,17 +91,60 @@ class EpollWaitSet {
     std::uint64_t round = 0;  // the last wait that named the descriptor
   };
 
-  // The same sockets, in the same order, for the same events as the last wait, and no
-  // socket opened or closed since: the registrations stand as they are. A thread that waits
-  // on the same stations pass after pass thus makes no change in the kernel and takes no
-  // look at each descriptor's bookkeeping.
-  bool SameAsLastWait(pollfd *fds, int count) {
-    if (lastWait_.size() != static_cast<std::size_t>(count)) return false;
+  // The same sockets, in the same order, for the same events as the last wait, registered
+  // then, and no socket opened or closed anywhere since: the registrations stand as they
+  // are. A thread that waits on the same stations pass after pass thus makes no change in
+  // the kernel and takes no look at each descriptor's bookkeeping.
+  bool RegistrationsStand(pollfd *fds, int count) {
+    if (!registered_ || lastWait_.size() != static_cast<std::size_t>(count)) return false;
     if (anyGeneration.load(std::memory_order_acquire) != lastGeneration_) return false;
     for (int i = 0; i < count; ++i) {
       if (fds[i].fd != lastWait_[i].fd || fds[i].events != lastWait_[i].events) return false;
       fds[i].revents = 0;
     }
+    return true;
+  }
+
+  // The same sockets for the same events as the last wait, each still the socket it was
+  // then, though other sockets came and went meanwhile (another thread's connects): what
+  // was registered then still stands.
+  bool SeenInLastWait(pollfd *fds, int count) {
+    if (lastWait_.size() != static_cast<std::size_t>(count)) return false;
+    for (int i = 0; i < count; ++i) {
+      const pollfd &last = lastWait_[i];
+      if (fds[i].fd != last.fd || fds[i].events != last.events) return false;
+      if (fds[i].fd < 0 || fds[i].fd >= kTrackedDescriptors) return false;
+      if (GenerationOf(fds[i].fd) != lastGenerations_[i]) return false;
+      fds[i].revents = 0;
+    }
+    return true;
+  }
+
+  // Keeps the wait's sockets and, for each, the generation it was registered for, or, when
+  // the wait is polled, the generation read now. `generation` is the count of all sockets
+  // read before the wait's sockets were looked at, so that a socket opened or closed since
+  // is looked at again next time.
+  void Remember(pollfd *fds, int count, bool registered, std::uint32_t generation) {
+    lastWait_.assign(fds, fds + count);
+    lastGenerations_.resize(count);
+    for (int i = 0; i < count; ++i) {
+      int fd = fds[i].fd;
+      if (registered) {
+        lastGenerations_[i] = entries_[fd].generation;
+      } else {
+        lastGenerations_[i] = fd >= 0 && fd < kTrackedDescriptors ? GenerationOf(fd) : 0;
+      }
+    }
+    registered_ = registered;
+    lastGeneration_ = generation;
+  }
+
+  bool RegisterAll(pollfd *fds, int count) {
+    ++round_;
+    for (int i = 0; i < count; ++i) {
+      if (!Register(fds[i], i)) return false;
+    }
+    DropUnnamed();
     return true;
   }
 
@@ -169,7 +216,9 @@ class EpollWaitSet {
   std::vector<Entry> entries_;  // by descriptor number
   std::vector<int> named_;      // the registered descriptors
   std::vector<epoll_event> events_;
-  std::vector<pollfd> lastWait_;  // empty: the registrations must be checked
+  std::vector<pollfd> lastWait_;                // the last wait's sockets
+  std::vector<std::uint32_t> lastGenerations_;  // and their generations then
+  bool registered_ = false;                     // registered for that wait
   std::uint32_t lastGeneration_ = 0;
 };
 

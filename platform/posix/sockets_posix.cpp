@@ -14,7 +14,6 @@
 //   earlier connections are still in TIME_WAIT and Linux does not.
 // - A socket is only created between WSAStartup and the matching WSACleanup.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -131,10 +130,10 @@ int ioctlsocket(SOCKET s, long command, u_long *argument) {
   if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
   if (argument == nullptr) return Fail(WSAEFAULT);
   if (command == kFionbio) {
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0) return FailErrno();
-    flags = *argument != 0 ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return ::fcntl(fd, F_SETFL, flags) < 0 ? FailErrno() : 0;
+    // One call, where reading and writing the file status flags would take two: every
+    // connect attempt makes it.
+    int on = *argument != 0 ? 1 : 0;
+    return ::ioctl(fd, FIONBIO, &on) < 0 ? FailErrno() : 0;
   }
   if (command == kFionread) {
     int pending = 0;
