@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "runner/mqtt/broker_session.h"
+#include "runner/mqtt/publish_outcome.h"
 #include "runner/mqtt/sample_store.h"
 #include "runner/mqtt/store_forward.h"
 
@@ -75,13 +76,6 @@ std::string ReasonText(int code, bool v5) {
   if (v5 && !text.empty())
     text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   return text;
-}
-
-// Failures of mosquitto_publish after which the client still holds the message and sends
-// it once connected again: the connection (plain or TLS) broke while it was handed over.
-bool HeldByClient(int rc, int mid) {
-  return mid != 0 && (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO ||
-                      rc == MOSQ_ERR_TLS);
 }
 
 std::string ErrorText(int rc) {

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <utility>
@@ -173,6 +175,23 @@ bool MoveAside(const std::string &path, std::string *aside) {
   return true;
 }
 
+// Why the store cannot be written, when that is so: the store and the journal files that
+// SQLite keeps beside it need a writable folder, and SQLite itself says no more than "disk
+// I/O error" then. Empty when it can be written, as far as can be told beforehand.
+std::string WhyNotWritable(const std::string &path, bool exists) {
+  std::string::size_type slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  if (::access(folder.c_str(), W_OK) != 0) {
+    if (errno == EROFS) return "it is on a read-only file system";
+    if (errno == EACCES) return "its folder " + folder + " cannot be written";
+  }
+  if (exists && ::access(path.c_str(), W_OK) != 0) {
+    if (errno == EROFS) return "it is on a read-only file system";
+    if (errno == EACCES) return "it cannot be written";
+  }
+  return std::string();
+}
+
 }  // namespace
 
 SampleStore::SampleStore() = default;
@@ -185,8 +204,14 @@ SampleStore::Opened SampleStore::Open(const std::string &path, std::int64_t maxB
   // Only a regular file is ever moved aside: a device or a folder named by mistake is
   // refused as it is.
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
     *why = "cannot use the store " + path + ": it is not a regular file";
+    return Opened::kFailed;
+  }
+  std::string readOnly = WhyNotWritable(path, exists);
+  if (!readOnly.empty()) {
+    *why = "cannot use the store " + path + ": " + readOnly;
     return Opened::kFailed;
   }
   for (int attempt = 0; attempt < 2; ++attempt) {
