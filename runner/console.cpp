@@ -1,5 +1,6 @@
 #include "runner/console.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> catching{false};  // a stop signal only asks the run to stop
 
 extern "C" void OnStopSignal(int) {
   stopRequested = 1;
@@ -26,16 +28,6 @@ void TerminalSize(int *rows, int *columns) {
   if (AskTerminal(rows, columns) && *rows > 0 && *columns > 0) return;
   *rows = FromEnvironment("LINES", 24);
   *columns = FromEnvironment("COLUMNS", 80);
-}
-
-// A closed terminal (SIGHUP) ends the run as Ctrl-C does: with the driver's end, the
-// drain of what waits for the broker and the summary, not in the middle of them.
-void CatchStopSignals() {
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-#ifdef SIGHUP
-  std::signal(SIGHUP, OnStopSignal);
-#endif
 }
 
 bool StopRequested() {
@@ -63,6 +55,14 @@ bool StdoutIsTerminal() {
   return _isatty(_fileno(stdout)) != 0;
 }
 
+void WatchStopSignals() {}
+
+void CatchStopSignals() {
+  catching = true;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+}
+
 void PrepareConsole(bool ansi) {
   SetConsoleOutputCP(CP_UTF8);
   if (!ansi) return;
@@ -73,10 +73,43 @@ void PrepareConsole(bool ansi) {
 }
 
 #else
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <thread>
+
 namespace {
+
+bool watching = false;  // a thread takes the stop signals
+
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+// A stop signal that comes before the run catches them ends the program as the signal's
+// default action does, from this thread.
+void TakeStopSignals(sigset_t set) {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) continue;
+    if (catching) {
+      OnStopSignal(signal);
+      continue;
+    }
+    std::signal(signal, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(signal);
+  }
+}
 
 bool AskTerminal(int *rows, int *columns) {
   winsize size{};
@@ -93,5 +126,28 @@ bool StdoutIsTerminal() {
 }
 
 void PrepareConsole(bool) {}
+
+// Every thread started later inherits the blocked signals; only the watching thread takes
+// them. Without that thread, the signals are left as they were.
+void WatchStopSignals() {
+  sigset_t set = StopSignals();
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+  try {
+    std::thread([set] { TakeStopSignals(set); }).detach();
+    watching = true;
+  } catch (...) {
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  }
+}
+
+// A closed terminal (SIGHUP) ends the run as Ctrl-C does: with the driver's end, the
+// drain of what waits for the broker and the summary, not in the middle of them.
+void CatchStopSignals() {
+  catching = true;
+  if (watching) return;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  std::signal(SIGHUP, OnStopSignal);
+}
 
 #endif

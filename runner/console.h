@@ -12,6 +12,11 @@ void TerminalSize(int *rows, int *columns);
 // Lets the console show UTF-8 text and, when `ansi`, ANSI escape sequences.
 void PrepareConsole(bool ansi);
 
-// From now on, Ctrl-C and SIGTERM only set the stop request.
+// Called first in main, before any thread starts. On POSIX, the stop signals (Ctrl-C,
+// SIGTERM, SIGHUP) are then taken by one thread of their own, so that none interrupts
+// another thread in the middle of a call (under qemu-user, a join that a signal
+// interrupts fails); until CatchStopSignals, they end the program as before.
+void WatchStopSignals();
+// From now on, Ctrl-C, SIGTERM and SIGHUP only set the stop request.
 void CatchStopSignals();
 bool StopRequested();

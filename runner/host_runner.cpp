@@ -431,6 +431,7 @@ int ShowDriverBytes(const DriverLibrary &driver) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  WatchStopSignals();
   Run run;
   std::string error;
   if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &run.options, &error)) {
