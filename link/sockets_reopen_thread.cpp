@@ -83,9 +83,9 @@ class SocketsReOpen {
     // A station that answers after an outage means the network is back: a connect of this
     // round that went out before it was, and was lost, is made again at once rather than
     // a second later.
-    if (someCameBack && !Stopping()) {
-      for (int i = 0; i < unansweredCount; ++i) nextTry_[unanswered[i]] = Clock::now();
-      if (unansweredCount > 0) next = Clock::now();
+    if (someCameBack && unansweredCount > 0 && !Stopping()) {
+      next = Clock::now();
+      for (int i = 0; i < unansweredCount; ++i) nextTry_[unanswered[i]] = next;
     }
     return next;
   }

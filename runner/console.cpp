@@ -14,6 +14,15 @@ extern "C" void OnStopSignal(int) {
   stopRequested = 1;
 }
 
+// Where no thread of its own takes them, the stop signals' handlers only set the request.
+void HandleStopSignals() {
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+#ifdef SIGHUP
+  std::signal(SIGHUP, OnStopSignal);
+#endif
+}
+
 int FromEnvironment(const char *name, int fallback) {
   const char *text = std::getenv(name);
   int value = text != nullptr ? std::atoi(text) : 0;
@@ -59,8 +68,7 @@ void WatchStopSignals() {}
 
 void CatchStopSignals() {
   catching = true;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  HandleStopSignals();
 }
 
 void PrepareConsole(bool ansi) {
@@ -144,10 +152,7 @@ void WatchStopSignals() {
 // drain of what waits for the broker and the summary, not in the middle of them.
 void CatchStopSignals() {
   catching = true;
-  if (watching) return;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-  std::signal(SIGHUP, OnStopSignal);
+  if (!watching) HandleStopSignals();
 }
 
 #endif
