@@ -23,6 +23,11 @@ class SocketsReOpen {
     std::fill(std::begin(nextTry_), std::end(nextTry_), Clock::time_point::min());
     std::fill(std::begin(quietUntil_), std::end(quietUntil_), Clock::time_point::min());
   }
+  ~SocketsReOpen() {
+    for (int n = 0; n < kStationCount; ++n) DropCarried(n);
+  }
+  SocketsReOpen(const SocketsReOpen &) = delete;
+  SocketsReOpen &operator=(const SocketsReOpen &) = delete;
 
   void Run() {
     PauseUnlessStopping(state_, state_.timing.startDelayMs);
@@ -42,6 +47,25 @@ class SocketsReOpen {
     return copy_.addresses[station][0] != '\0' && state_.stations[station].Vacant();
   }
 
+  bool Carried(int station) const { return carried_[station].socket != INVALID_SOCKET; }
+
+  void DropCarried(int station) {
+    if (Carried(station)) win::closesocket(carried_[station].socket);
+    carried_[station] = PendingConnect{};
+  }
+
+  // A connect left unanswered in its window stays open for one round more: the system
+  // sends its request again about a second after the first, which asks the station anew
+  // at the cost of one fresh connect every other round instead of every round. The
+  // station is asked every second all the same, and a fresh connect follows.
+  int Start(ConnectBatch &batch, int station, bool *adopted) {
+    *adopted = Carried(station);
+    if (!*adopted) return batch.Add(copy_.addresses[station]);
+    int attempt = batch.Adopt(copy_.addresses[station], carried_[station]);
+    carried_[station] = PendingConnect{};
+    return attempt;
+  }
+
   // Every station that needs a connection and whose turn has come gets its connect now,
   // all of them at once within one shared window, so that no station waits behind
   // unreachable ones. Returns when the next turn is due.
@@ -50,15 +74,19 @@ class SocketsReOpen {
     Clock::time_point next = now + retry_;  // a lost connection wakes the thread sooner
     ConnectBatch batch(copy_.instance);
     int attempt[kStationCount];
+    bool adopted[kStationCount];
     bool any = false;
     for (int n = 0; n < kStationCount; ++n) {
       attempt[n] = -1;
-      if (!NeedsConnection(n)) continue;
+      if (!NeedsConnection(n)) {
+        DropCarried(n);  // connected meanwhile (a warm start), or no station configured
+        continue;
+      }
       if (now < nextTry_[n]) {
         next = std::min(next, nextTry_[n]);
         continue;
       }
-      attempt[n] = batch.Add(copy_.addresses[n]);
+      attempt[n] = Start(batch, n, &adopted[n]);
       any = true;
     }
     if (!any) return next;
@@ -75,19 +103,34 @@ class SocketsReOpen {
         // A station known to accept and stay silent says nothing about the network.
         someCameBack = someCameBack || (connected && state_.silentConnections[n].load() == 0);
         if (!connected) unanswered[unansweredCount++] = n;
-        Conclude(batch, n, attempt[n], now);
+        Settle(batch, n, attempt[n], adopted[n], now);
         attempt[n] = -1;
         next = std::min(next, nextTry_[n]);
       }
     }
     // A station that answers after an outage means the network is back: a connect of this
     // round that went out before it was, and was lost, is made again at once rather than
-    // a second later.
+    // a second later, with a fresh request.
     if (someCameBack && unansweredCount > 0 && !Stopping()) {
       next = Clock::now();
-      for (int i = 0; i < unansweredCount; ++i) nextTry_[unanswered[i]] = next;
+      for (int i = 0; i < unansweredCount; ++i) {
+        DropCarried(unanswered[i]);
+        nextTry_[unanswered[i]] = next;
+      }
     }
     return next;
+  }
+
+  // A fresh connect that went unanswered is held for the next round; any other is
+  // concluded.
+  void Settle(ConnectBatch &batch, int station, int attempt, bool adopted,
+              Clock::time_point tried) {
+    if (batch.Decided(attempt) || adopted) {
+      Conclude(batch, station, attempt, tried);
+      return;
+    }
+    carried_[station] = batch.Release(attempt);
+    nextTry_[station] = tried + retry_;
   }
 
   // Logs the attempt and hands a new connection over armed. An unreachable station, and a
@@ -134,6 +177,7 @@ class SocketsReOpen {
   const Clock::duration logEvery_;
   Clock::time_point nextTry_[kStationCount];     // a failed station's next connect
   Clock::time_point quietUntil_[kStationCount];  // its attempts are not logged before
+  PendingConnect carried_[kStationCount];        // its connect kept open for one more round
 };
 
 }  // namespace

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr win::WORD kWinsockVersion = 0x0101;
-constexpr int kShutdownBoth = 2;
 
 // False for text that is no station address: it would otherwise become some other
 // address (the broadcast address, for one).
@@ -172,7 +171,7 @@ int ConnectBatch::Conclude(int i, bool log, std::int32_t *outSocket) {
           ipAddress);
       LogConnectCause(instance_, ipAddress, pending);
     }
-    win::shutdown(pending.socket, kShutdownBoth);
+    // Nothing was connected, so there is nothing to shut down: closing withdraws the request.
     win::closesocket(pending.socket);
     pending.socket = INVALID_SOCKET;
     return 0;
@@ -185,6 +184,20 @@ int ConnectBatch::Conclude(int i, bool log, std::int32_t *outSocket) {
   }
   *outSocket = socket;
   return 1;
+}
+
+PendingConnect ConnectBatch::Release(int i) {
+  PendingConnect &pending = pending_[static_cast<std::size_t>(i)];
+  PendingConnect released = pending;
+  pending.socket = INVALID_SOCKET;
+  pending.decided = true;  // no longer waited for here
+  return released;
+}
+
+int ConnectBatch::Adopt(const char *ipAddress, const PendingConnect &pending) {
+  addresses_.push_back(ipAddress);
+  pending_.push_back(pending);
+  return static_cast<int>(pending_.size()) - 1;
 }
 
 int ConnectStation(int instance, const char *ipAddress, std::int32_t *outSocket) {

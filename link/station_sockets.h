@@ -49,6 +49,13 @@ class ConnectBatch {
   // Connect i's outcome, with the lines of a single connect when `log`: 1 and the socket
   // (the caller's from now on) when the station accepted, 0 otherwise (closed).
   int Conclude(int i, bool log, std::int32_t *outSocket);
+  // Hands connect i, still undecided, to the caller instead of closing it, so that a later
+  // batch can watch it again (see Adopt). The caller owns its socket from now on.
+  PendingConnect Release(int i);
+  // Takes over a connect that an earlier batch released: it shares this batch's window as
+  // a connect started now would. The system repeats an unanswered connection request
+  // about a second after sending it, so a station can be asked again without a new socket.
+  int Adopt(const char *ipAddress, const PendingConnect &pending);
 
  private:
   int instance_;

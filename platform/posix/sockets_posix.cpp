@@ -14,6 +14,7 @@
 //   earlier connections are still in TIME_WAIT and Linux does not.
 // - A socket is only created between WSAStartup and the matching WSACleanup.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -149,15 +150,15 @@ int connect(SOCKET s, const sockaddr *name, int nameLength) {
   if (!ToDescriptor(s, &fd)) return Fail(WSAENOTSOCK);
   ::sockaddr_in peer;
   if (!ToPosixAddress(name, nameLength, &peer)) return Fail(WSAEFAULT);
-  // Linux answers the first repeated connect on an established socket with success (it
-  // reports the finished handshake); Windows always with WSAEISCONN.
-  ::sockaddr_in connectedTo;
-  ::socklen_t size = sizeof connectedTo;
-  if (::getpeername(fd, reinterpret_cast<::sockaddr *>(&connectedTo), &size) == 0) {
-    return Fail(WSAEISCONN);
-  }
   int rc = ::connect(fd, reinterpret_cast<const ::sockaddr *>(&peer), sizeof peer);
-  if (rc == 0) return 0;
+  if (rc == 0) {
+    // Linux answers the first repeated connect on a non-blocking socket whose handshake
+    // has finished with success; Windows with WSAEISCONN. A first connect on a
+    // non-blocking socket never succeeds at once, so only success needs this look, and
+    // the connect attempts (many a second while stations are away) make no extra call.
+    int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) != 0 ? Fail(WSAEISCONN) : 0;
+  }
   // For a connect, EAGAIN is not "try again later" but "no local port is left" (Windows
   // says WSAENOBUFS); only EINPROGRESS means the connect is on its way.
   if (errno == EAGAIN) return Fail(WSAENOBUFS);

@@ -3,13 +3,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <thread>
 
 #include "contracts/host_runtime.h"
 #include "countnet/codecs.h"
+#include "link/instance_state.h"
 #include "tests/support/driver_instance.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -81,13 +84,24 @@ TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
   int descriptors = OpenDescriptors(), threads = ThreadCount();
   sim::Station station(StationOptions(1, 50));
   ASSERT_TRUE(station.Start());
+  auto winsock = std::make_unique<WinsockSession>();
+  // Station 2 never answers (a full backlog), so the re-open thread holds its connect
+  // open between rounds when the driver ends: that socket must go as well.
+  auto unreachable = std::make_unique<Listener>(TestAddress(2), 0);
+  win::SOCKET filler = ConnectTo(TestAddress(2), kGenerousMs);
+  ASSERT_NE(filler, INVALID_SOCKET);
   auto driver = std::make_unique<DriverInstance>();
   driver->WriteInitFile(1, {{1, TestAddress(1)}, {2, TestAddress(2)}});
   driver->UseShortReopenWalk();
+  PresetTiming(driver->block()).reopenRetryMs = 5000;  // a round's connect is then held
   ASSERT_EQ(driver->ColdStart(), 0);
+  auto started = std::chrono::steady_clock::now();
   driver->DefineGate(100, ChannelTag(1, 0), kHevGateFloat);
   ASSERT_EQ(driver->Parse(ChannelTag(1, 0), 100, kHevGateFloat), 0);
   ASSERT_TRUE(HevWaitUntil([] { return DriverInstance::GateValue(100) != 0; }, kGenerousMs));
+  // Past the first round's window (start delay and 500 ms), before the next round.
+  HevWaitUntil([&] { return std::chrono::steady_clock::now() - started > std::chrono::seconds(2); },
+               kGenerousMs);
 
   LogCapture log;
   EXPECT_EQ(driver->EndOxa(), 0);
@@ -123,6 +137,9 @@ TEST_F(Lifecycle, AfterDriverEndNothingOfTheDriverRunsOrTouchesTheBlock) {
       << "a driver thread wrote into the block after driver end";
   driver.reset();
   station.Stop();
+  win::closesocket(filler);
+  unreachable.reset();
+  winsock.reset();
   EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 

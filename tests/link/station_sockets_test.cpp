@@ -82,6 +82,44 @@ TEST_F(StationSockets, RefusingAndLateStationsFailAndLeaveTheSocketAlone) {
   win::closesocket(filler);
 }
 
+// A connect released undecided stays open, and the system repeats its request by itself
+// about a second after the first: a station that has room by then is connected through
+// the connect a later batch adopted, without a new socket.
+TEST_F(StationSockets, AReleasedConnectIsAnsweredThroughTheSystemsRepeatedRequest) {
+  const std::string address = TestAddress(57);
+  Listener station(address, 0);
+  ASSERT_TRUE(station.ok());
+  win::SOCKET filler = ConnectTo(address, 10000);
+  ASSERT_NE(filler, INVALID_SOCKET);
+  ConnectBatch first(1);
+  int i = first.Add(address.c_str());
+  first.Wait();
+  ASSERT_FALSE(first.Decided(i)) << "a full backlog answers nothing";
+  PendingConnect held = first.Release(i);
+  ASSERT_NE(held.socket, INVALID_SOCKET);
+  win::SOCKET queued = station.Accept(10000);  // the backlog has room again
+  ASSERT_NE(queued, INVALID_SOCKET);
+
+  std::int32_t socket = kNoSocket;
+  for (int round = 0; round < 10 && socket == kNoSocket; ++round) {
+    ConnectBatch later(1);
+    int j = later.Adopt(address.c_str(), held);
+    later.Wait();
+    if (!later.Decided(j)) {
+      held = later.Release(j);
+      continue;
+    }
+    ASSERT_EQ(later.Conclude(j, false, &socket), 1) << "round " << round;
+    EXPECT_EQ(static_cast<win::SOCKET>(socket), held.socket);
+  }
+  ASSERT_NE(socket, kNoSocket) << "the repeated request was never answered";
+  win::SOCKET accepted = station.Accept(10000);
+  EXPECT_NE(accepted, INVALID_SOCKET);
+  for (win::SOCKET s : {accepted, queued, filler, static_cast<win::SOCKET>(socket)}) {
+    win::closesocket(s);
+  }
+}
+
 TEST_F(StationSockets, ColdStartConnectsTheReachableStationsOnly) {
   const std::string silent = TestAddress(55), listening = TestAddress(54);
   Listener reachable(listening);
