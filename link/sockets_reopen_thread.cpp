@@ -19,7 +19,8 @@ class SocketsReOpen {
       : state_(state),
         copy_(state.copy),
         retry_(std::chrono::milliseconds(state.timing.reopenRetryMs)),
-        logEvery_(std::chrono::milliseconds(state.timing.reopenLogEveryMs)) {
+        logEvery_(std::chrono::milliseconds(state.timing.reopenLogEveryMs)),
+        mostHeld_(RoundsToHold(retry_)) {
     std::fill(std::begin(nextTry_), std::end(nextTry_), Clock::time_point::min());
     std::fill(std::begin(quietUntil_), std::end(quietUntil_), Clock::time_point::min());
   }
@@ -47,20 +48,32 @@ class SocketsReOpen {
     return copy_.addresses[station][0] != '\0' && state_.stations[station].Vacant();
   }
 
+  // A connect left unanswered in its window stays open for the next rounds while the
+  // system repeats the request at steps of about a second (once after the first on some
+  // systems, five times on Linux): each repeat asks the station anew without a new
+  // socket. The station is asked every second all the same, and when the repeats end a
+  // fresh connect follows. Rounds further apart than the system's steps hold a connect
+  // for as many of them as the repeats last; rounds closer together hold it one round,
+  // in which a late answer is still taken.
+  static int RoundsToHold(Clock::duration retry) {
+    using std::chrono::seconds;
+    if (retry < seconds(1)) return 1;
+    auto heldFor = seconds(win::ConnectRepeatsEverySecond());
+    return std::max(1, static_cast<int>(heldFor / retry));
+  }
+
   bool Carried(int station) const { return carried_[station].socket != INVALID_SOCKET; }
 
   void DropCarried(int station) {
     if (Carried(station)) win::closesocket(carried_[station].socket);
     carried_[station] = PendingConnect{};
+    heldRounds_[station] = 0;
   }
 
-  // A connect left unanswered in its window stays open for one round more: the system
-  // sends its request again about a second after the first, which asks the station anew
-  // at the cost of one fresh connect every other round instead of every round. The
-  // station is asked every second all the same, and a fresh connect follows.
-  int Start(ConnectBatch &batch, int station, bool *adopted) {
-    *adopted = Carried(station);
-    if (!*adopted) return batch.Add(copy_.addresses[station]);
+  // `held` is how many rounds before this one watched the connect (0 for a fresh one).
+  int Start(ConnectBatch &batch, int station, int *held) {
+    *held = heldRounds_[station];
+    if (!Carried(station)) return batch.Add(copy_.addresses[station]);
     int attempt = batch.Adopt(copy_.addresses[station], carried_[station]);
     carried_[station] = PendingConnect{};
     return attempt;
@@ -74,7 +87,7 @@ class SocketsReOpen {
     Clock::time_point next = now + retry_;  // a lost connection wakes the thread sooner
     ConnectBatch batch(copy_.instance);
     int attempt[kStationCount];
-    bool adopted[kStationCount];
+    int held[kStationCount];
     bool any = false;
     for (int n = 0; n < kStationCount; ++n) {
       attempt[n] = -1;
@@ -86,7 +99,7 @@ class SocketsReOpen {
         next = std::min(next, nextTry_[n]);
         continue;
       }
-      attempt[n] = Start(batch, n, &adopted[n]);
+      attempt[n] = Start(batch, n, &held[n]);
       any = true;
     }
     if (!any) return next;
@@ -103,7 +116,7 @@ class SocketsReOpen {
         // A station known to accept and stay silent says nothing about the network.
         someCameBack = someCameBack || (connected && state_.silentConnections[n].load() == 0);
         if (!connected) unanswered[unansweredCount++] = n;
-        Settle(batch, n, attempt[n], adopted[n], now);
+        Settle(batch, n, attempt[n], held[n], now);
         attempt[n] = -1;
         next = std::min(next, nextTry_[n]);
       }
@@ -121,15 +134,16 @@ class SocketsReOpen {
     return next;
   }
 
-  // A fresh connect that went unanswered is held for the next round; any other is
-  // concluded.
-  void Settle(ConnectBatch &batch, int station, int attempt, bool adopted,
-              Clock::time_point tried) {
-    if (batch.Decided(attempt) || adopted) {
+  // A connect that went unanswered is held for the next round while the system still
+  // repeats it; any other is concluded.
+  void Settle(ConnectBatch &batch, int station, int attempt, int held, Clock::time_point tried) {
+    if (batch.Decided(attempt) || held >= mostHeld_) {
+      heldRounds_[station] = 0;
       Conclude(batch, station, attempt, tried);
       return;
     }
     carried_[station] = batch.Release(attempt);
+    heldRounds_[station] = held + 1;
     nextTry_[station] = tried + retry_;
   }
 
@@ -175,9 +189,11 @@ class SocketsReOpen {
   const InstanceCopy &copy_;
   const Clock::duration retry_;
   const Clock::duration logEvery_;
+  const int mostHeld_;  // rounds an unanswered connect is held beyond its first
   Clock::time_point nextTry_[kStationCount];     // a failed station's next connect
   Clock::time_point quietUntil_[kStationCount];  // its attempts are not logged before
-  PendingConnect carried_[kStationCount];        // its connect kept open for one more round
+  PendingConnect carried_[kStationCount];        // its connect kept open for the next round
+  int heldRounds_[kStationCount] = {};           // rounds that have watched that connect
 };
 
 }  // namespace

@@ -14,6 +14,8 @@ namespace {
 
 // Descriptor numbers up to this bound are tracked; a wait naming a higher one is polled.
 constexpr int kTrackedDescriptors = 1 << 16;
+// Waits in a row that name the set of the wait before, before the set is registered.
+constexpr int kRepeatsBeforeRegistering = 10;
 
 std::atomic<std::uint32_t> generations[kTrackedDescriptors];
 // Moves on with every generation: while it stands still, no registration can be stale.
@@ -37,14 +39,16 @@ class EpollWaitSet {
     if (epoll_ < 0) return kPollInstead;
     if (!RegistrationsStand(fds, count)) {
       std::uint32_t generation = anyGeneration.load(std::memory_order_acquire);
-      // A set seen for the first time is polled: registering it costs two calls per
-      // socket, and a set that changes every wait (the connects of one round) never earns
-      // them back. A set named again, with every socket still the same, is registered.
-      if (!SeenInLastWait(fds, count)) {
-        Remember(fds, count, false, generation);
-        return kPollInstead;
-      }
-      if (!registered_ && !RegisterAll(fds, count)) {
+      // Registering a set costs the kernel about as much per socket (once to add it, once
+      // when it closes) as several polls, which only a set waited on pass after pass
+      // earns back. A set is polled until it has been named again ten times in a row with
+      // every socket still the same (a second of the receiving thread's passes): the
+      // connects that the re-open thread holds for a few rounds never pay for
+      // registrations.
+      bool seen = SeenInLastWait(fds, count);
+      repeats_ = seen ? repeats_ + 1 : 0;
+      if (!seen ||
+          (!registered_ && (repeats_ < kRepeatsBeforeRegistering || !RegisterAll(fds, count)))) {
         Remember(fds, count, false, generation);
         return kPollInstead;
       }
@@ -219,6 +223,7 @@ class EpollWaitSet {
   std::vector<pollfd> lastWait_;                // the last wait's sockets
   std::vector<std::uint32_t> lastGenerations_;  // and their generations then
   bool registered_ = false;                     // registered for that wait
+  int repeats_ = 0;  // waits in a row that named the set of the wait before
   std::uint32_t lastGeneration_ = 0;
 };
 

@@ -21,10 +21,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/posix/epoll_wait_set.h"
@@ -295,6 +297,34 @@ int closesocket(SOCKET s) {
     return FailErrno();
   }
   return 0;
+}
+
+namespace {
+
+// A system setting that holds one number; `fallback` when it cannot be read.
+int ReadSetting(const char *path, int fallback) {
+  std::FILE *file = std::fopen(path, "r");
+  if (file == nullptr) return fallback;
+  int value = fallback;
+  if (std::fscanf(file, "%d", &value) != 1) value = fallback;
+  std::fclose(file);
+  return value;
+}
+
+int ReadConnectRepeats() {
+  // Without the linear setting (older kernels, other systems) the first repeat comes a
+  // second after the request and the next ones back off at once.
+  int linear = ReadSetting("/proc/sys/net/ipv4/tcp_syn_linear_timeouts", 0);
+  int retries = ReadSetting("/proc/sys/net/ipv4/tcp_syn_retries", 1);
+  constexpr int kMostTaken = 8;  // an odd setting cannot keep one request open for minutes
+  return std::max(1, std::min({linear + 1, retries, kMostTaken}));
+}
+
+}  // namespace
+
+int ConnectRepeatsEverySecond() {
+  static const int repeats = ReadConnectRepeats();
+  return repeats;
 }
 
 unsigned long inet_addr(const char *text) {

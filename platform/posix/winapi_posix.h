@@ -112,6 +112,11 @@ inline SOCKET FdAt(const fd_set *set, u_int index) {
   return set->fd_array[index];
 }
 
+// Not an API call: how many times the system repeats an unanswered connection request at
+// steps of about a second before it backs off (at least 1). Linux repeats it
+// tcp_syn_linear_timeouts + 1 times so, within tcp_syn_retries; read once.
+int ConnectRepeatsEverySecond();
+
 // kernel32 and the C runtime
 HANDLE CreateEventA(void *security, BOOL manualReset, BOOL initialState, const char *name);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

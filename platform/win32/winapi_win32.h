@@ -90,5 +90,10 @@ inline u_int FdCount(const fd_set *set) {
 inline SOCKET FdAt(const fd_set *set, u_int index) {
   return set->fd_array[index];
 }
+// Not an API call: how many times the system repeats an unanswered connection request at
+// steps of about a second before it backs off. Windows backs off after the first repeat.
+inline int ConnectRepeatsEverySecond() {
+  return 1;
+}
 
 }  // namespace win
