@@ -1,13 +1,16 @@
 #include "hevpro/gate_database.h"
 
-#include <climits>
-#include <string_view>
-
 namespace hevpro {
+
+const std::string &GateDatabase::AddressKey(int driverIndex, const char *address) const {
+  key_.assign(1, static_cast<char>(driverIndex));
+  key_.append(address);
+  return key_;
+}
 
 void GateDatabase::Define(int gateId, const Gate &gate) {
   Remove(gateId);
-  addressIndex.emplace(gate.driverIndex, gate.address, gateId);
+  addressIndex[AddressKey(gate.driverIndex, gate.address.c_str())].insert(gateId);
   gatesById.emplace(gateId, gate);
 }
 
@@ -15,7 +18,11 @@ bool GateDatabase::Remove(int gateId) {
   auto found = gatesById.find(gateId);
   if (found == gatesById.end()) return false;
   const Gate &gate = found->second;
-  addressIndex.erase(AddressKey(gate.driverIndex, gate.address, gateId));
+  auto sharing = addressIndex.find(AddressKey(gate.driverIndex, gate.address.c_str()));
+  if (sharing != addressIndex.end()) {
+    sharing->second.erase(gateId);
+    if (sharing->second.empty()) addressIndex.erase(sharing);
+  }
   gatesById.erase(found);
   return true;
 }
@@ -26,11 +33,8 @@ Gate *GateDatabase::Find(int gateId) {
 }
 
 int GateDatabase::FindByAddress(int driverIndex, const char *address) const {
-  std::string_view wanted(address);
-  auto first = addressIndex.lower_bound(std::make_tuple(driverIndex, wanted, INT_MIN));
-  if (first == addressIndex.end()) return -1;
-  if (std::get<0>(*first) != driverIndex || std::get<1>(*first) != wanted) return -1;
-  return std::get<2>(*first);
+  auto found = addressIndex.find(AddressKey(driverIndex, address));
+  return found == addressIndex.end() ? -1 : *found->second.begin();
 }
 
 void GateDatabase::Clear() {

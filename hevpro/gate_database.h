@@ -1,6 +1,6 @@
 // The tag database: gates by id, plus an address index so that a look-up by address is
-// a tree search rather than a scan of up to 65535 gates. Not locked by itself: the
-// runtime state's lock guards it.
+// one hash rather than a scan of up to 65535 gates (a driver looks up a gate for every
+// value it writes). Not locked by itself: the runtime state's lock guards it.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,6 @@
 #include <functional>
 #include <set>
 #include <string>
-#include <tuple>
 #include <unordered_map>
 
 namespace hevpro {
@@ -38,10 +37,12 @@ class GateDatabase {
   void Clear();
 
  private:
-  using AddressKey = std::tuple<int, std::string, int>;  // driver index, address, gate id
+  // The driver index as one byte (0..254), then the address: text that holds no NUL.
+  const std::string &AddressKey(int driverIndex, const char *address) const;
 
   std::unordered_map<int, Gate> gatesById;
-  std::set<AddressKey, std::less<>> addressIndex;  // std::less<> finds without copying text
+  std::unordered_map<std::string, std::set<int>> addressIndex;  // key: the gates' ids
+  mutable std::string key_;  // reused, so that a look-up allocates nothing
 };
 
 }  // namespace hevpro
