@@ -37,12 +37,15 @@ class GateDatabase {
   void Clear();
 
  private:
-  // The driver index as one byte (0..254), then the address: text that holds no NUL.
+  // The driver index as one byte, then the address (text that holds no NUL). A gate's
+  // index is 0..254; a look-up for driver 0 asks for -1, byte 255, which no gate has.
   const std::string &AddressKey(int driverIndex, const char *address) const;
 
   std::unordered_map<int, Gate> gatesById;
   std::unordered_map<std::string, std::set<int>> addressIndex;  // key: the gates' ids
-  mutable std::string key_;  // reused, so that a look-up allocates nothing
+  // Reused, so that a look-up allocates nothing; FindByAddress writes it too, which the
+  // runtime lock serializes like every other call.
+  mutable std::string key_;
 };
 
 }  // namespace hevpro

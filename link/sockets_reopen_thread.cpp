@@ -67,13 +67,13 @@ class SocketsReOpen {
   void DropCarried(int station) {
     if (Carried(station)) win::closesocket(carried_[station].socket);
     carried_[station] = PendingConnect{};
-    heldRounds_[station] = 0;
   }
 
   // `held` is how many rounds before this one watched the connect (0 for a fresh one).
   int Start(ConnectBatch &batch, int station, int *held) {
-    *held = heldRounds_[station];
+    *held = 0;
     if (!Carried(station)) return batch.Add(copy_.addresses[station]);
+    *held = heldRounds_[station];
     int attempt = batch.Adopt(copy_.addresses[station], carried_[station]);
     carried_[station] = PendingConnect{};
     return attempt;
@@ -138,7 +138,6 @@ class SocketsReOpen {
   // repeats it; any other is concluded.
   void Settle(ConnectBatch &batch, int station, int attempt, int held, Clock::time_point tried) {
     if (batch.Decided(attempt) || held >= mostHeld_) {
-      heldRounds_[station] = 0;
       Conclude(batch, station, attempt, tried);
       return;
     }
@@ -193,7 +192,7 @@ class SocketsReOpen {
   Clock::time_point nextTry_[kStationCount];     // a failed station's next connect
   Clock::time_point quietUntil_[kStationCount];  // its attempts are not logged before
   PendingConnect carried_[kStationCount];        // its connect kept open for the next round
-  int heldRounds_[kStationCount] = {};           // rounds that have watched that connect
+  int heldRounds_[kStationCount] = {};           // rounds that have watched it, while carried
 };
 
 }  // namespace

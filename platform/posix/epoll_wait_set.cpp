@@ -3,6 +3,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -46,7 +47,7 @@ class EpollWaitSet {
       // connects that the re-open thread holds for a few rounds never pay for
       // registrations.
       bool seen = SeenInLastWait(fds, count);
-      repeats_ = seen ? repeats_ + 1 : 0;
+      repeats_ = seen ? std::min(repeats_ + 1, kRepeatsBeforeRegistering) : 0;
       if (!seen ||
           (!registered_ && (repeats_ < kRepeatsBeforeRegistering || !RegisterAll(fds, count)))) {
         Remember(fds, count, false, generation);

@@ -303,7 +303,7 @@ namespace {
 
 // A system setting that holds one number; `fallback` when it cannot be read.
 int ReadSetting(const char *path, int fallback) {
-  std::FILE *file = std::fopen(path, "r");
+  std::FILE *file = std::fopen(path, "re");  // not inherited by a program started meanwhile
   if (file == nullptr) return fallback;
   int value = fallback;
   if (std::fscanf(file, "%d", &value) != 1) value = fallback;
