@@ -50,9 +50,9 @@ class SocketsReOpen {
 
   // A connect left unanswered in its window stays open for the next rounds while the
   // system repeats the request at steps of about a second (once after the first on some
-  // systems, five times on Linux): each repeat asks the station anew without a new
-  // socket. The station is asked every second all the same, and when the repeats end a
-  // fresh connect follows. Rounds further apart than the system's steps hold a connect
+  // systems, five times on a default Linux): each repeat asks the station anew without a
+  // new socket. The station is asked every second all the same, and when the repeats end
+  // a fresh connect follows. Rounds further apart than the system's steps hold a connect
   // for as many of them as the repeats last; rounds closer together hold it one round,
   // in which a late answer is still taken.
   static int RoundsToHold(Clock::duration retry) {
