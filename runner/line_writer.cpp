@@ -16,7 +16,10 @@ struct LineWriter::State {
   long dropped = 0;
   long droppedTold = 0;
 
-  bool Written() const { return queue.empty() && !writing; }
+  bool Untold() const { return dropped != droppedTold; }
+  // The count of dropped lines is written too: the drops may come while the last batch is
+  // being written, with no line after them to carry the count.
+  bool Written() const { return queue.empty() && !writing && !Untold(); }
 };
 
 LineWriter::LineWriter(std::FILE *out) : state_(std::make_shared<State>()) {
@@ -41,6 +44,7 @@ void LineWriter::Put(std::string line) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   if (state_->queuedBytes + line.size() > kQueuedBytes) {
     ++state_->dropped;
+    state_->changed.notify_all();
     return;
   }
   state_->queuedBytes += line.size();
@@ -61,8 +65,8 @@ long LineWriter::Dropped() const {
 void LineWriter::Run(const std::shared_ptr<State> &state) {
   std::unique_lock<std::mutex> lock(state->mutex);
   for (;;) {
-    state->changed.wait(lock, [&] { return !state->queue.empty() || state->ending; });
-    if (state->queue.empty()) return;
+    state->changed.wait(lock, [&] { return !state->Written() || state->ending; });
+    if (state->Written()) return;
     std::deque<std::string> lines;
     lines.swap(state->queue);
     std::size_t batchBytes = state->queuedBytes;
