@@ -21,6 +21,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${JOBS:-2}
+# The tests spend nearly all their time waiting on sockets and timers (a whole suite uses
+# about a tenth of the processors' time), so twice as many run at once as there are build
+# jobs: the suites take half as long, and each test still finds a processor free.
+test_jobs=${TEST_JOBS:-$((jobs * 2))}
 fuzz_seconds=${FUZZ_SECONDS:-20}
 # shellcheck source=scripts/preflight.sh
 source scripts/preflight.sh
@@ -111,7 +115,7 @@ count_tests() {  # adds a ctest log's closing counts to the totals
 ctest_run() {  # ctest_run <dir> <log> [ctest args...]
   local dir=$1 log=$2 rc=0
   shift 2
-  ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$jobs" "$@" 2>&1 | tee "$log" || rc=$?
+  ctest --test-dir "$dir" --output-on-failure --timeout 300 -j"$test_jobs" "$@" 2>&1 | tee "$log" || rc=$?
   return $rc
 }
 record_suite() {  # record_suite <name> <status> <ctest log>
